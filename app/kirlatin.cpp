@@ -1,0 +1,41 @@
+// The front end: prints the banner and description, checks the root and hands it to the walk.
+#include "app/kirlatin.h"
+
+#include "app/console.h"
+#include "platform/platform.h"
+#include "tree/rename_tree.h"
+
+#ifndef KIRLATIN_VERSION
+#error "KIRLATIN_VERSION must be set by the build"
+#endif
+
+namespace {
+
+constexpr char16_t BANNER[] = u"\nkirlatin " KIRLATIN_VERSION u"\n";
+constexpr char16_t DESCRIPTION[] =
+    u"Rename all files and subdirectories from cyrillic to translit\n\n";
+constexpr char16_t USAGE[] = u"use: kirlatin.exe rootdir\n";
+constexpr char16_t NOT_EXIST[] = u"%s not exist\n";
+
+}  // namespace
+
+int kirlatin_main(int argument_count, const char16_t* root_argument) {
+    console_print(BANNER);
+    console_print(DESCRIPTION);
+    if (argument_count != 2 || root_argument == nullptr) {
+        console_print(USAGE);
+        return 1;
+    }
+    PathBuffer root;
+    // A root that does not fit is never walked in part; the message shows it cut.
+    if (!format_text(root, u"%s", root_argument) || !is_directory(root)) {
+        console_print(NOT_EXIST, root);
+        return 1;
+    }
+    const std::size_t length = text_length(root);
+    if (length > 0 && root[length - 1] == PATH_SEPARATOR[0]) {
+        root[length - 1] = u'\0';
+    }
+    rename_tree(root);
+    return 0;
+}

@@ -1,0 +1,87 @@
+// The front end, through the built binary: exact output bytes and exit codes.
+#include <gtest/gtest.h>
+
+#include "testing/test_tree.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace testing_support;
+
+const std::string HEADER = "\nkirlatin " KIRLATIN_VERSION
+                           "\nRename all files and subdirectories from cyrillic to translit\n\n";
+
+TEST(FrontEnd, WrongArgumentCountPrintsUsageAndRenamesNothing) {
+    TempDir temp;
+    make_tree(temp.path, {"Море.jpg"});
+    const std::string root = temp.path.string();
+    for (const Entries& arguments : {Entries{}, Entries{root, root}}) {
+        const RunResult result = run_kirlatin(arguments);
+        EXPECT_EQ(result.output, HEADER + "use: kirlatin.exe rootdir\n");
+        EXPECT_EQ(result.exit_code, 1);
+    }
+    EXPECT_EQ(list_tree(temp.path), Entries{"Море.jpg"});
+}
+
+TEST(FrontEnd, ARootThatIsNoDirectoryIsNamedAsGiven) {
+    TempDir temp;
+    make_tree(temp.path, {"Море.jpg"});
+    const std::string file = (temp.path / "Море.jpg").string();
+    for (const std::string& root : {std::string(), file, file + "/", file + "Нет"}) {
+        const RunResult result = run_kirlatin({root});
+        EXPECT_EQ(result.output, HEADER + root + " not exist\n");
+        EXPECT_EQ(result.exit_code, 1);
+    }
+    // An argument too long for a path buffer: refused, its message cut to keep the line feed.
+    const RunResult result = run_kirlatin({std::string(5000, 'a')});
+    EXPECT_EQ(result.output, HEADER + std::string(258, 'a') + "\n");
+    EXPECT_EQ(result.exit_code, 1);
+}
+
+TEST(FrontEnd, OneTrailingSeparatorIsTrimmed) {
+    TempDir temp;
+    make_tree(temp.path, {"Море.jpg", "ЇҐЄ.txt"});
+    const std::string root = temp.path.string();
+    const RunResult result = run_kirlatin({root + "/"});
+    EXPECT_EQ(result.output,
+              HEADER + "rename file from " + root + "/Море.jpg to " + root + "/More.jpg\n");
+    EXPECT_EQ(result.exit_code, 0);
+}
+
+// A root of 259 units is walked (and renamed); one of 260 is refused, never walked cut short.
+TEST(FrontEnd, RootLengthLimit) {
+    TempDir temp;
+    std::string parent = temp.path.string();
+    while (parent.size() < 257) {
+        const std::size_t length = std::min<std::size_t>(100, 257 - parent.size() - 1);
+        parent.append("/").append(length, 'd');
+    }
+    const std::string root = parent + "/М";  // 259 units: М is one unit in two bytes
+    make_tree(parent, {"М/"});
+
+    RunResult result = run_kirlatin({root + "/"});
+    EXPECT_EQ(result.output, HEADER + parent + "/\n");  // the root as it fit, cut for "\n"
+    EXPECT_EQ(result.exit_code, 1);
+    result = run_kirlatin({root});
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(list_tree(parent), Entries{"M/"});
+}
+
+TEST(FrontEnd, OutputThatCannotBeWrittenNeverStopsTheWalk) {
+    for (const auto mode : {RunOptions::closed, RunOptions::reader_gone}) {
+        TempDir temp;
+        Entries names;
+        for (int i = 0; i < 100; ++i) {
+            names.push_back("Файл" + std::to_string(i));
+        }
+        make_tree(temp.path, names);
+        RunOptions options;
+        options.stdout_mode = mode;
+        EXPECT_EQ(run_kirlatin({temp.path.string()}, options).exit_code, 0);
+        for (const std::string& name : list_tree(temp.path)) {
+            EXPECT_EQ(name.rfind("Fajl", 0), 0u) << name;
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,137 @@
+// UTF-8 <-> UTF-16 with invalid bytes carried as lone surrogates, so that no name is ever mangled.
+#include "platform/utf8.h"
+
+namespace {
+
+constexpr char16_t ESCAPE_BASE = 0xDC00;  // byte 0x80-0xFF <-> U+DC80-U+DCFF
+
+bool is_continuation(unsigned char byte) {
+    return (byte & 0xC0) == 0x80;
+}
+
+// Length of the valid UTF-8 sequence starting at bytes[0] (at most `left` bytes long), with its
+// code point in *code_point, or 0 when no valid sequence starts there. Overlong forms, encoded
+// surrogates and code points past U+10FFFF are invalid.
+std::size_t decode_one(const unsigned char* bytes, std::size_t left, char32_t* code_point) {
+    const unsigned char lead = bytes[0];
+    if (lead < 0x80) {
+        *code_point = lead;
+        return 1;
+    }
+    std::size_t size = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        size = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        size = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        size = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (left < size || bytes[1] < low || bytes[1] > high) {
+        return 0;
+    }
+    char32_t value = lead & (0x7F >> size);
+    for (std::size_t i = 1; i < size; ++i) {
+        if (!is_continuation(bytes[i])) {
+            return 0;
+        }
+        value = (value << 6) | (bytes[i] & 0x3F);
+    }
+    *code_point = value;
+    return size;
+}
+
+}  // namespace
+
+bool utf8_to_utf16(const char* bytes, std::size_t length, char16_t* dest, std::size_t capacity,
+                   std::size_t* units) {
+    if (capacity == 0) {
+        return false;
+    }
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes);
+    std::size_t written = 0;
+    std::size_t i = 0;
+    bool fit = true;
+    while (i < length) {
+        char32_t code_point = 0;
+        std::size_t size = decode_one(in + i, length - i, &code_point);
+        char16_t out[2];
+        std::size_t out_units = 1;
+        if (size == 0) {
+            size = 1;
+            out[0] = static_cast<char16_t>(ESCAPE_BASE + in[i]);
+        } else if (code_point < 0x10000) {
+            out[0] = static_cast<char16_t>(code_point);
+        } else {
+            code_point -= 0x10000;
+            out[0] = static_cast<char16_t>(0xD800 + (code_point >> 10));
+            out[1] = static_cast<char16_t>(0xDC00 + (code_point & 0x3FF));
+            out_units = 2;
+        }
+        if (written + out_units >= capacity) {
+            fit = false;
+            break;
+        }
+        for (std::size_t k = 0; k < out_units; ++k) {
+            dest[written++] = out[k];
+        }
+        i += size;
+    }
+    dest[written] = u'\0';
+    *units = written;
+    return fit;
+}
+
+bool utf16_to_utf8(const char16_t* text, std::size_t units, char* dest, std::size_t capacity,
+                   std::size_t* length) {
+    if (capacity == 0) {
+        return false;
+    }
+    std::size_t written = 0;
+    bool fit = true;
+    for (std::size_t i = 0; i < units; ++i) {
+        const char16_t unit = text[i];
+        unsigned char out[4];
+        std::size_t size = 0;
+        if (unit >= ESCAPE_BASE + 0x80 && unit <= ESCAPE_BASE + 0xFF) {
+            out[size++] = static_cast<unsigned char>(unit - ESCAPE_BASE);
+        } else if (unit < 0x80) {
+            out[size++] = static_cast<unsigned char>(unit);
+        } else if (unit < 0x800) {
+            out[size++] = static_cast<unsigned char>(0xC0 | (unit >> 6));
+            out[size++] = static_cast<unsigned char>(0x80 | (unit & 0x3F));
+        } else if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < units && text[i + 1] >= 0xDC00 &&
+                   text[i + 1] <= 0xDFFF) {
+            const char32_t code_point =
+                0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            out[size++] = static_cast<unsigned char>(0xF0 | (code_point >> 18));
+            out[size++] = static_cast<unsigned char>(0x80 | ((code_point >> 12) & 0x3F));
+            out[size++] = static_cast<unsigned char>(0x80 | ((code_point >> 6) & 0x3F));
+            out[size++] = static_cast<unsigned char>(0x80 | (code_point & 0x3F));
+        } else {
+            out[size++] = static_cast<unsigned char>(0xE0 | (unit >> 12));
+            out[size++] = static_cast<unsigned char>(0x80 | ((unit >> 6) & 0x3F));
+            out[size++] = static_cast<unsigned char>(0x80 | (unit & 0x3F));
+        }
+        if (written + size >= capacity) {
+            fit = false;
+            break;
+        }
+        for (std::size_t k = 0; k < size; ++k) {
+            dest[written++] = static_cast<char>(out[k]);
+        }
+        if (size == 4) {
+            ++i;  // the low half of the pair went out with it
+        }
+    }
+    dest[written] = '\0';
+    *length = written;
+    return fit;
+}

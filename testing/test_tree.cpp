@@ -1,0 +1,165 @@
+// Test support: temporary trees and runs of the real binary in a child process.
+#include "testing/test_tree.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace testing_support {
+
+namespace {
+
+const std::string ARROW = " -> ";
+constexpr unsigned NOBODY = 65534;
+
+void must(bool ok, const char* what) {
+    if (!ok) {
+        throw std::runtime_error(what);
+    }
+}
+
+std::string read_file(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The binary copied where any user may run it: the build may sit where nobody cannot reach.
+const std::string& binary_for_nobody() {
+    static const TempDir directory;
+    static const std::string copy = [] {
+        fs::permissions(directory.path, fs::perms::owner_all | fs::perms::others_exec);
+        fs::copy_file(KIRLATIN_BINARY, directory.path / "kirlatin");
+        return (directory.path / "kirlatin").string();
+    }();
+    return copy;
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "kirlatin-test-XXXXXX").string();
+    must(mkdtemp(pattern.data()) != nullptr, "mkdtemp");
+    path = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;  // tests take permissions away: give them back, then remove all
+    for (auto it = fs::recursive_directory_iterator(path, ignored);
+         it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+        fs::permissions(it->path(), fs::perms::owner_all,
+                        fs::perm_options::add | fs::perm_options::nofollow, ignored);
+    }
+    fs::remove_all(path, ignored);
+}
+
+void make_tree(const fs::path& root, const Entries& entries) {
+    for (const std::string& entry : entries) {
+        const std::size_t arrow = entry.find(ARROW);
+        const fs::path path = root / entry.substr(0, arrow);
+        fs::create_directories(path.parent_path());
+        if (arrow != std::string::npos) {
+            fs::create_symlink(entry.substr(arrow + ARROW.size()), path);
+        } else if (entry.back() == '/') {
+            fs::create_directories(path);
+        } else {
+            must(static_cast<bool>(std::ofstream(path, std::ios::binary) << entry), "make file");
+        }
+    }
+}
+
+Entries list_tree(const fs::path& root) {
+    Entries paths;
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+        std::string relative = item.path().lexically_relative(root).string();
+        if (item.is_symlink()) {
+            relative += ARROW + fs::read_symlink(item.path()).string();
+        } else if (item.is_directory()) {
+            relative += '/';
+        }
+        paths.push_back(relative);
+    }
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
+Entries file_contents(const fs::path& root) {
+    Entries contents;
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+        if (item.is_regular_file() && !item.is_symlink()) {
+            contents.push_back(read_file(item.path()));
+        }
+    }
+    std::sort(contents.begin(), contents.end());
+    return contents;
+}
+
+RunResult run_kirlatin(const Entries& arguments, const RunOptions& options) {
+    const bool as_nobody = options.unprivileged && geteuid() == 0;
+    if (as_nobody) {
+        must(lchown(options.working_directory.c_str(), NOBODY, NOBODY) == 0, "lchown");
+        for (const auto& item : fs::recursive_directory_iterator(options.working_directory)) {
+            must(lchown(item.path().c_str(), NOBODY, NOBODY) == 0, "lchown");
+        }
+    }
+    std::string program = as_nobody ? binary_for_nobody() : KIRLATIN_BINARY;
+    Entries copies = arguments;
+    std::vector<char*> argv{program.data()};
+    for (std::string& argument : copies) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+
+    int output[2];
+    must(pipe2(output, O_CLOEXEC) == 0, "pipe");
+    if (options.stdout_mode == RunOptions::reader_gone) {
+        close(output[0]);  // before the child starts, so that no write ever finds a reader
+    }
+    const pid_t child = fork();
+    must(child >= 0, "fork");
+    if (child == 0) {
+        signal(SIGPIPE, SIG_DFL);  // the tool itself must survive a reader that has gone
+        dup2(output[1], STDOUT_FILENO);
+        if (options.stdout_mode == RunOptions::closed) {
+            close(STDOUT_FILENO);
+        }
+        // A sanitizer finding must not pass for the tool's own exit code 1.
+        setenv("ASAN_OPTIONS", "exitcode=99:verify_asan_link_order=0:detect_leaks=0", 1);
+        setenv("UBSAN_OPTIONS", "exitcode=99:print_stacktrace=1", 1);
+        if (!options.preload.empty()) {
+            setenv("LD_PRELOAD", options.preload.c_str(), 1);
+        }
+        if ((options.working_directory.empty() || chdir(options.working_directory.c_str()) == 0) &&
+            (!as_nobody ||
+             (setgroups(0, nullptr) == 0 && setgid(NOBODY) == 0 && setuid(NOBODY) == 0))) {
+            execv(program.c_str(), argv.data());
+        }
+        _exit(127);
+    }
+    close(output[1]);
+    RunResult result;
+    char buffer[4096];
+    ssize_t got = 0;
+    while (options.stdout_mode != RunOptions::reader_gone &&
+           (got = read(output[0], buffer, sizeof buffer)) > 0) {
+        result.output.append(buffer, static_cast<std::size_t>(got));
+    }
+    if (options.stdout_mode != RunOptions::reader_gone) {
+        close(output[0]);
+    }
+    int status = 0;
+    must(waitpid(child, &status, 0) == child, "waitpid");
+    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+}  // namespace testing_support

@@ -1,0 +1,45 @@
+// Test support: temporary trees built from a short list of paths, and runs of the real binary.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+using Entries = std::vector<std::string>;
+
+// A fresh directory under the system's temporary directory, removed with all it holds.
+struct TempDir {
+    TempDir();
+    ~TempDir();
+    std::filesystem::path path;
+};
+
+// Makes entries below root from a list such as {"Фото/Море.jpg", "Лето/", "link -> ../x"}: a
+// trailing slash makes a directory, " -> " a symbolic link, anything else a file whose content
+// is its own path as given, so that every file can be traced to where it started.
+void make_tree(const std::filesystem::path& root, const Entries& entries);
+
+// Everything below root, sorted, in make_tree's notation; links are listed, never followed.
+Entries list_tree(const std::filesystem::path& root);
+
+// The contents of every file below root, sorted: a rename never loses or changes one.
+Entries file_contents(const std::filesystem::path& root);
+
+struct RunOptions {
+    std::filesystem::path working_directory;  // empty: the test's own
+    bool unprivileged = false;  // as root: as user nobody, given all in working_directory
+    std::string preload;        // a shared object for LD_PRELOAD
+    enum { captured, closed, reader_gone } stdout_mode = captured;
+};
+
+struct RunResult {
+    int exit_code = -1;  // -1 when a signal ended the process
+    std::string output;  // standard output, byte for byte
+};
+
+// Runs the built binary with these arguments (the program's name is added).
+RunResult run_kirlatin(const Entries& arguments, const RunOptions& options = {});
+
+}  // namespace testing_support

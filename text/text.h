@@ -1,0 +1,38 @@
+// Fixed-size UTF-16 text: the one buffer size every part of the tool shares, and the bounded
+// formatter through which every path and every message is composed.
+#pragma once
+
+#include <cstddef>
+
+// Code units in every path, name and message buffer, the terminator included. A text of up to
+// PATH_UNITS - 1 units fits; a longer one is never acted on.
+inline constexpr std::size_t PATH_UNITS = 260;
+
+using PathBuffer = char16_t[PATH_UNITS];
+
+inline constexpr bool is_high_surrogate(char16_t unit) {
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+inline constexpr bool is_low_surrogate(char16_t unit) {
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
+// Units before the terminator.
+std::size_t text_length(const char16_t* text);
+
+bool texts_equal(const char16_t* first, const char16_t* second);
+
+// Writes `format` to dest, a buffer of `capacity` units, with every "%s" replaced by the next of
+// the `arg_count` texts in args (an empty text once they run out); every other unit is copied as
+// it stands. Returns true when the whole result fit with its terminator. Returns false when it
+// did not (or capacity is 0): dest then holds the longest prefix that fits and does not end
+// between the two halves of a surrogate pair. dest is always terminated when capacity > 0, and
+// nothing is ever written past dest[capacity - 1].
+bool format_text_list(char16_t* dest, std::size_t capacity, const char16_t* format,
+                      const char16_t* const* args, std::size_t arg_count);
+
+template <std::size_t N, typename... Texts>
+bool format_text(char16_t (&dest)[N], const char16_t* format, const Texts*... texts) {
+    const char16_t* args[] = {texts..., nullptr};
+    return format_text_list(dest, N, format, args, sizeof...(texts));
+}
