@@ -20,5 +20,6 @@ echo "== AddressSanitizer and UndefinedBehaviorSanitizer build"
 run_suite build-sanitize -DCMAKE_BUILD_TYPE=Debug -DKIRLATIN_SANITIZE=ON -DKIRLATIN_TESTS=ON
 
 echo "== Formatting"
-git ls-files -co --exclude-standard '*.cpp' '*.h' '*.c' | xargs clang-format --dry-run -Werror
+find app latinize platform testing text tree -name '*.cpp' -o -name '*.h' -o -name '*.c' |
+    xargs clang-format --dry-run -Werror
 echo "formatting: ok"
