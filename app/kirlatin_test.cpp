@@ -1,6 +1,10 @@
 // The front end, through the built binary: exact output bytes and exit codes.
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include "app/kirlatin.h"
 #include "testing/test_tree.h"
 
 namespace {
@@ -65,6 +69,39 @@ TEST(FrontEnd, RootLengthLimit) {
     result = run_kirlatin({root});
     EXPECT_EQ(result.exit_code, 0);
     EXPECT_EQ(list_tree(parent), Entries{"M/"});
+}
+
+// "/" is trimmed to nothing and the walk composes "/name" from it. Shown in a child process
+// confined to a temporary tree, so that its "/" is that tree and nothing else.
+TEST(FrontEnd, TheRootDirectoryIsWalkedAsSlashName) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "confining a process to a tree needs root";
+    }
+    TempDir temp;
+    make_tree(temp.path, {"Фото/Море.jpg"});
+    int output[2];
+    ASSERT_EQ(pipe(output), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        if (dup2(output[1], STDOUT_FILENO) < 0 || chroot(temp.path.c_str()) != 0 ||
+            chdir("/") != 0) {
+            _exit(100);  // never walk the real root
+        }
+        _exit(kirlatin_main(2, u"/"));
+    }
+    close(output[1]);
+    std::string printed;
+    char buffer[1024];
+    for (ssize_t got; (got = read(output[0], buffer, sizeof buffer)) > 0;) {
+        printed.append(buffer, static_cast<std::size_t>(got));
+    }
+    close(output[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(printed, HEADER + "rename directory from /Фото to /Foto\n" +
+                           "rename file from /Foto/Море.jpg to /Foto/More.jpg\n");
+    EXPECT_EQ(list_tree(temp.path), Entries({"Foto/", "Foto/More.jpg"}));
 }
 
 TEST(FrontEnd, OutputThatCannotBeWrittenNeverStopsTheWalk) {

@@ -11,6 +11,9 @@
 // trims one trailing separator from the root.
 extern const char16_t PATH_SEPARATOR[];
 
+// Every unit the platform takes as a separator between path components; PATH_SEPARATOR is one.
+extern const char16_t COMPONENT_SEPARATORS[];
+
 // The format that composes an entry's full path from its directory and bare name.
 extern const char16_t ENTRY_PATH_FORMAT[];
 

@@ -12,6 +12,7 @@
 #include "platform/utf8.h"
 
 const char16_t PATH_SEPARATOR[] = u"/";
+const char16_t COMPONENT_SEPARATORS[] = u"/";
 const char16_t ENTRY_PATH_FORMAT[] = u"%s/%s";
 const char16_t LISTING_PATTERN_FORMAT[] = u"%s";
 

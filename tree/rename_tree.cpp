@@ -24,12 +24,21 @@ bool is_dot_or_dot_dot(const char16_t* name) {
     return name[0] == u'.' && (name[1] == u'\0' || (name[1] == u'.' && name[2] == u'\0'));
 }
 
+bool is_separator(char16_t unit) {
+    for (const char16_t* s = COMPONENT_SEPARATORS; *s != u'\0'; ++s) {
+        if (unit == *s) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // True when `moved` differs from `path` in the last component alone, so that a move between them
 // keeps the entry in its parent directory.
 bool keeps_parent(const char16_t* path, const char16_t* moved) {
     std::size_t parent_end = 0;  // just past the last separator, 0 when there is none
     for (std::size_t i = 0; path[i] != u'\0'; ++i) {
-        if (path[i] == PATH_SEPARATOR[0]) {
+        if (is_separator(path[i])) {
             parent_end = i + 1;
         }
     }
@@ -39,7 +48,7 @@ bool keeps_parent(const char16_t* path, const char16_t* moved) {
         }
     }
     for (std::size_t i = parent_end; moved[i] != u'\0'; ++i) {
-        if (moved[i] == PATH_SEPARATOR[0]) {
+        if (is_separator(moved[i])) {
             return false;
         }
     }
@@ -73,7 +82,7 @@ void visit_entry(const char16_t* dir, const DirEntry& entry) {
         }
         if (move_without_replacing(old_path, new_path)) {
             console_print(entry.is_directory ? DIRECTORY_RENAMED : FILE_RENAMED, old_path,
-                          static_cast<const char16_t*>(new_path));
+                          new_path);
         }
     }
     if (entry.is_directory) {
@@ -107,7 +116,7 @@ void walk(const char16_t* dir, LinkPolicy links) {
         return;
     }
     if (move_without_replacing(dir, latin)) {
-        console_print(DIRECTORY_RENAMED, dir, static_cast<const char16_t*>(latin));
+        console_print(DIRECTORY_RENAMED, dir, latin);
     }
 }
 
