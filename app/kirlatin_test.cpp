@@ -12,9 +12,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace testing_support;
 
-const std::string HEADER = "\nkirlatin " KIRLATIN_VERSION
-                           "\nRename all files and subdirectories from cyrillic to translit\n\n";
-
 TEST(FrontEnd, WrongArgumentCountPrintsUsageAndRenamesNothing) {
     TempDir temp;
     make_tree(temp.path, {"Море.jpg"});

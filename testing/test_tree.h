@@ -27,6 +27,11 @@ Entries list_tree(const std::filesystem::path& root);
 // The contents of every file below root, sorted: a rename never loses or changes one.
 Entries file_contents(const std::filesystem::path& root);
 
+// What the tool prints first, every time.
+inline const std::string HEADER =
+    "\nkirlatin " KIRLATIN_VERSION
+    "\nRename all files and subdirectories from cyrillic to translit\n\n";
+
 struct RunOptions {
     std::filesystem::path working_directory;  // empty: the test's own
     bool unprivileged = false;  // as root: as user nobody, given all in working_directory

@@ -16,9 +16,6 @@ using namespace testing_support;
 
 using Lines = std::vector<std::string>;
 
-const std::string HEADER = "\nkirlatin " KIRLATIN_VERSION
-                           "\nRename all files and subdirectories from cyrillic to translit\n\n";
-
 Lines sorted(Lines lines) {
     std::sort(lines.begin(), lines.end());
     return lines;
