@@ -12,41 +12,30 @@ namespace {
 namespace fs = std::filesystem;
 using namespace testing_support;
 
-TEST(FrontEnd, WrongArgumentCountPrintsUsageAndRenamesNothing) {
+TEST(FrontEnd, CalledWronglyItSaysSoExitsOneAndRenamesNothing) {
     TempDir temp;
     make_tree(temp.path, {"Море.jpg"});
     const std::string root = temp.path.string();
-    for (const Entries& arguments : {Entries{}, Entries{root, root}}) {
-        const RunResult result = run_kirlatin(arguments);
-        EXPECT_EQ(result.output, HEADER + "use: kirlatin.exe rootdir\n");
+    const std::string file = root + "/Море.jpg";
+    const struct {
+        Entries arguments;
+        std::string message;
+    } cases[] = {
+        {{}, "use: kirlatin.exe rootdir\n"},
+        {{root, root}, "use: kirlatin.exe rootdir\n"},
+        {{""}, " not exist\n"},
+        {{file}, file + " not exist\n"},
+        {{file + "/"}, file + "/ not exist\n"},
+        {{root + "/Нет"}, root + "/Нет not exist\n"},
+        // Too long for a path buffer: refused, the message cut to keep its line feed.
+        {{std::string(5000, 'a')}, std::string(258, 'a') + "\n"},
+    };
+    for (const auto& c : cases) {
+        const RunResult result = run_kirlatin(c.arguments);
+        EXPECT_EQ(result.output, HEADER + c.message);
         EXPECT_EQ(result.exit_code, 1);
     }
     EXPECT_EQ(list_tree(temp.path), Entries{"Море.jpg"});
-}
-
-TEST(FrontEnd, ARootThatIsNoDirectoryIsNamedAsGiven) {
-    TempDir temp;
-    make_tree(temp.path, {"Море.jpg"});
-    const std::string file = (temp.path / "Море.jpg").string();
-    for (const std::string& root : {std::string(), file, file + "/", file + "Нет"}) {
-        const RunResult result = run_kirlatin({root});
-        EXPECT_EQ(result.output, HEADER + root + " not exist\n");
-        EXPECT_EQ(result.exit_code, 1);
-    }
-    // An argument too long for a path buffer: refused, its message cut to keep the line feed.
-    const RunResult result = run_kirlatin({std::string(5000, 'a')});
-    EXPECT_EQ(result.output, HEADER + std::string(258, 'a') + "\n");
-    EXPECT_EQ(result.exit_code, 1);
-}
-
-TEST(FrontEnd, OneTrailingSeparatorIsTrimmed) {
-    TempDir temp;
-    make_tree(temp.path, {"Море.jpg", "ЇҐЄ.txt"});
-    const std::string root = temp.path.string();
-    const RunResult result = run_kirlatin({root + "/"});
-    EXPECT_EQ(result.output,
-              HEADER + "rename file from " + root + "/Море.jpg to " + root + "/More.jpg\n");
-    EXPECT_EQ(result.exit_code, 0);
 }
 
 // A root of 259 units is walked (and renamed); one of 260 is refused, never walked cut short.

@@ -54,14 +54,4 @@ TEST(Utf8, AnyBytesRoundTripExactly) {
     }
 }
 
-TEST(Utf8, WhatDoesNotFitIsReportedAndNeverCutInsideACharacter) {
-    char16_t units[4];
-    std::size_t count = 0;
-    EXPECT_FALSE(utf8_to_utf16("ab\xf0\x9f\x98\x80", 6, units, 4, &count));
-    EXPECT_EQ(std::u16string(units), u"ab");
-    char bytes[4];
-    EXPECT_FALSE(utf16_to_utf8(u"aЖ€", 3, bytes, sizeof bytes, &count));
-    EXPECT_EQ(std::string(bytes), "a\xd0\x96");
-}
-
 }  // namespace

@@ -1,4 +1,5 @@
-// The bounded formatter: whole results, cut results, and never a write past the buffer.
+// The bounded formatter: it says whether the text fit, and never writes past its buffer nor
+// leaves half a surrogate pair.
 #include "text/text.h"
 
 #include <gtest/gtest.h>
@@ -7,31 +8,18 @@
 
 namespace {
 
-TEST(FormatText, ReplacesEachPercentSAndCopiesAllElse) {
-    PathBuffer dest;
-    EXPECT_TRUE(format_text(dest, u"%s/%s", u"dir", u"name"));
-    EXPECT_EQ(std::u16string(dest), u"dir/name");
-    EXPECT_TRUE(format_text(dest, u"100% %d [%s]", u""));
-    EXPECT_EQ(std::u16string(dest), u"100% %d []");
-}
-
-TEST(FormatText, ReportsWhetherTheTextFit) {
-    PathBuffer dest;
-    const std::u16string longest(PATH_UNITS - 1, u'a');
-    EXPECT_TRUE(format_text(dest, u"%s", longest.c_str()));
-    EXPECT_FALSE(format_text(dest, u"%s/", longest.c_str()));
-    EXPECT_EQ(std::u16string(dest), longest);  // the prefix that fit, terminated
-}
-
-TEST(FormatText, NeverWritesPastTheBufferNorSplitsAPair) {
-    char16_t guarded[10] = {};
-    guarded[8] = guarded[9] = u'#';
-    // The pair would take the seventh and eighth units; the eighth is the terminator's.
-    EXPECT_FALSE(format_text_list(guarded, 8, u"abcdef😀xyz", nullptr, 0));
-    EXPECT_EQ(std::u16string(guarded), u"abcdef");
-    EXPECT_EQ(guarded[8], u'#');
-    EXPECT_FALSE(format_text_list(guarded + 9, 0, u"a", nullptr, 0));
-    EXPECT_EQ(guarded[9], u'#');
+TEST(FormatText, FitsOrSaysSoWithoutOverrunning) {
+    char16_t buffer[11] = {};
+    buffer[9] = buffer[10] = u'#';
+    const char16_t* args[] = {u"ab", u"😀"};
+    EXPECT_TRUE(format_text_list(buffer, 9, u"%s/%s%%d", args, 2));  // only %s converts
+    EXPECT_EQ(std::u16string(buffer), u"ab/😀%%d");
+    // The pair would end on the unit the terminator needs: it is left out whole.
+    EXPECT_FALSE(format_text_list(buffer, 5, u"%s/%s", args, 2));
+    EXPECT_EQ(std::u16string(buffer), u"ab/");
+    EXPECT_FALSE(format_text_list(buffer + 10, 0, u"a", args, 0));
+    EXPECT_EQ(buffer[9], u'#');
+    EXPECT_EQ(buffer[10], u'#');
 }
 
 }  // namespace

@@ -51,7 +51,7 @@ class WalkTest : public ::testing::Test {
 
 TEST_F(WalkTest, ParentsComeBeforeTheirContentAndTheRootLast) {
     make_tree(temp_.path, {"Архив/Фото/Лето/Море.jpg", "Архив/notes.txt"});
-    EXPECT_EQ(walk(at("Архив")),
+    EXPECT_EQ(walk(at("Архив") + "/"),  // one trailing separator is trimmed
               Lines({directory_line(at("Архив/Фото"), at("Архив/Foto")),
                      directory_line(at("Архив/Foto/Лето"), at("Архив/Foto/Leto")),
                      file_line(at("Архив/Foto/Leto/Море.jpg"), at("Архив/Foto/Leto/More.jpg")),
