@@ -63,6 +63,6 @@ bool move_without_replacing(const char16_t* old_path, const char16_t* new_path);
 bool is_directory(const char16_t* path);
 
 // Writes `units` code units of text to standard output, whatever it is connected to. Returns true
-// when all of it was written; on failure the text is lost and nothing else is affected (the
-// process is never ended by a closed pipe).
+// when all of it was written; on failure the text is lost and nothing else is affected: the
+// platform's process entry sees to it that a pipe whose reader has gone never ends the process.
 bool console_write(const char16_t* text, std::size_t units);

@@ -143,7 +143,7 @@ bool is_directory(const char16_t* path) {
 }
 
 bool console_write(const char16_t* text, std::size_t units) {
-    char bytes[utf8_capacity_for(PATH_UNITS)];
+    char bytes[PATH_BYTES];
     std::size_t length = 0;
     if (units >= PATH_UNITS || !utf16_to_utf8(text, units, bytes, sizeof bytes, &length)) {
         return false;
