@@ -9,14 +9,6 @@ std::size_t text_length(const char16_t* text) {
     return length;
 }
 
-bool texts_equal(const char16_t* first, const char16_t* second) {
-    std::size_t i = 0;
-    while (first[i] != u'\0' && first[i] == second[i]) {
-        ++i;
-    }
-    return first[i] == second[i];
-}
-
 namespace {
 
 // Appends one unit when there is room for it and the terminator; reports whether it fit.

@@ -13,14 +13,9 @@ using PathBuffer = char16_t[PATH_UNITS];
 inline constexpr bool is_high_surrogate(char16_t unit) {
     return unit >= 0xD800 && unit <= 0xDBFF;
 }
-inline constexpr bool is_low_surrogate(char16_t unit) {
-    return unit >= 0xDC00 && unit <= 0xDFFF;
-}
 
 // Units before the terminator.
 std::size_t text_length(const char16_t* text);
-
-bool texts_equal(const char16_t* first, const char16_t* second);
 
 // Writes `format` to dest, a buffer of `capacity` units, with every "%s" replaced by the next of
 // the `arg_count` texts in args (an empty text once they run out); every other unit is copied as
