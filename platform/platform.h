@@ -20,7 +20,8 @@ extern const char16_t ENTRY_PATH_FORMAT[];
 // The format that composes, from a directory path, the pattern listing_first takes.
 extern const char16_t LISTING_PATTERN_FORMAT[];
 
-// Tells how to treat a pattern whose directory is a symbolic link (or other link to a directory).
+// Tells how to treat a pattern whose directory is a symbolic link (or other link to a directory:
+// a junction, a mount point).
 enum class LinkPolicy {
     follow,  // list the directory it points to: only for the root the user named
     refuse,  // list nothing: a link inside the tree is never followed
@@ -29,10 +30,13 @@ enum class LinkPolicy {
 // An open listing. Only the implementation looks inside.
 struct DirListing {
     void* handle;
+    void* guard;  // what holds the listed directory in place, where the platform needs it
 };
 
-// One listed entry: its bare name and whether it is a real directory. A symbolic link, a device,
-// a pipe or anything else that is not itself a directory has is_directory false.
+// One listed entry: its bare name and whether it is a directory. A device, a pipe or anything
+// else that is not a directory has is_directory false. A link to a directory has it true where
+// the platform lists it with the directory bit (Windows) and false where it lists it as a link
+// of its own kind (Linux, macOS); either way LinkPolicy::refuse never lists what it points to.
 struct DirEntry {
     PathBuffer name;
     bool is_directory;
@@ -41,8 +45,10 @@ struct DirEntry {
 // Opens the listing of the directory named by `pattern` (made with LISTING_PATTERN_FORMAT) and
 // reads its first entry into *entry. Every entry is listed but "." and ".."; an entry whose name
 // would not fit a path buffer is passed over, never cut. Returns true with the listing open; the
-// caller must then call listing_close. Returns false, with nothing open, when the directory
-// cannot be listed (missing, not a directory, no access, a link refused) or holds no entry.
+// caller must then call listing_close. While it is open, the entries listed are those of the
+// directory checked when it was opened. Returns false, with nothing open, when the directory
+// cannot be listed (missing, not a directory, no access, a link refused, a name the platform
+// would resolve to another entry) or holds no entry.
 bool listing_first(const char16_t* pattern, LinkPolicy links, DirListing* listing, DirEntry* entry);
 
 // Reads the next entry into *entry. Returns false when none is left or the listing fails; the two
@@ -53,9 +59,10 @@ bool listing_next(DirListing* listing, DirEntry* entry);
 void listing_close(DirListing* listing);
 
 // Renames old_path to new_path without ever replacing an entry: when new_path exists, or when the
-// file system cannot promise that, nothing changes and the result is false. A symbolic link is
-// renamed itself, never its target. Returns true only when the entry now stands at new_path and
-// no longer at old_path.
+// file system cannot promise that, nothing changes and the result is false. It only renames: it
+// never copies, and it refuses a path that the platform would resolve to anything but the entry
+// it spells (a device name, for one). A symbolic link is renamed itself, never its target.
+// Returns true only when the entry now stands at new_path and no longer at old_path.
 bool move_without_replacing(const char16_t* old_path, const char16_t* new_path);
 
 // True when path names an existing directory, following a symbolic link; false for anything

@@ -101,6 +101,7 @@ bool listing_first(const char16_t* pattern, LinkPolicy links, DirListing* listin
         return false;
     }
     listing->handle = dir;
+    listing->guard = nullptr;  // the open descriptor is the directory itself
     if (listing_next(listing, entry)) {
         return true;
     }

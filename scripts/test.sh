@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Builds kirlatin and runs every test: once as released, once under AddressSanitizer and
-# UndefinedBehaviorSanitizer; then checks that the sources follow .clang-format.
+# Builds kirlatin and runs every test: kirlatin.exe cross-compiled for Windows, with its unit
+# tests under Wine; the native build as released, whose tests also run kirlatin.exe under Wine
+# on real trees; the native build again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Last it checks that the sources follow .clang-format.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/install-deps.sh cmake make g++ libgtest-dev clang-format
+bash scripts/install-deps.sh cmake make g++ googletest libgtest-dev clang-format \
+    g++-mingw-w64-x86-64-posix wine wine64
 
 run_suite() {
     local dir="$1"
@@ -14,8 +17,13 @@ run_suite() {
     ctest --test-dir "$dir" --output-on-failure --parallel 2
 }
 
-echo "== Release build"
-run_suite build -DCMAKE_BUILD_TYPE=Release -DKIRLATIN_TESTS=ON
+windows="$PWD/build-windows"
+echo "== Windows build (mingw-w64), tests under Wine"
+run_suite "$windows" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+    -DCMAKE_BUILD_TYPE=Release -DKIRLATIN_TESTS=ON -DKIRLATIN_WINEPREFIX="$windows/wineprefix"
+echo "== Release build, with kirlatin.exe under Wine"
+run_suite build -DCMAKE_BUILD_TYPE=Release -DKIRLATIN_TESTS=ON \
+    -DKIRLATIN_WINDOWS_BINARY="$windows/kirlatin.exe" -DKIRLATIN_WINEPREFIX="$windows/wineprefix"
 echo "== AddressSanitizer and UndefinedBehaviorSanitizer build"
 run_suite build-sanitize -DCMAKE_BUILD_TYPE=Debug -DKIRLATIN_SANITIZE=ON -DKIRLATIN_TESTS=ON
 

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -37,6 +38,14 @@ const std::string& binary_for_nobody() {
         return (directory.path / "kirlatin").string();
     }();
     return copy;
+}
+
+std::string shell_quoted(const std::string& word) {
+    std::string quoted = "'";
+    for (const char c : word) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
 }
 
 }  // namespace
@@ -98,7 +107,7 @@ Entries file_contents(const fs::path& root) {
     return contents;
 }
 
-RunResult run_kirlatin(const Entries& arguments, const RunOptions& options) {
+RunResult run_program(const Entries& command, const RunOptions& options) {
     const bool as_nobody = options.unprivileged && geteuid() == 0;
     if (as_nobody) {
         must(lchown(options.working_directory.c_str(), NOBODY, NOBODY) == 0, "lchown");
@@ -106,11 +115,20 @@ RunResult run_kirlatin(const Entries& arguments, const RunOptions& options) {
             must(lchown(item.path().c_str(), NOBODY, NOBODY) == 0, "lchown");
         }
     }
-    std::string program = as_nobody ? binary_for_nobody() : KIRLATIN_BINARY;
-    Entries copies = arguments;
-    std::vector<char*> argv{program.data()};
-    for (std::string& argument : copies) {
-        argv.push_back(argument.data());
+    Entries words = command;
+    if (as_nobody && words[0] == KIRLATIN_BINARY) {
+        words[0] = binary_for_nobody();
+    }
+    if (options.stdout_mode == RunOptions::terminal) {
+        std::string line;
+        for (const std::string& word : words) {
+            line += shell_quoted(word) + ' ';
+        }
+        words = {"/usr/bin/script", "--quiet", "--return", "--command", line, "/dev/null"};
+    }
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
     }
     argv.push_back(nullptr);
 
@@ -119,14 +137,18 @@ RunResult run_kirlatin(const Entries& arguments, const RunOptions& options) {
     if (options.stdout_mode == RunOptions::reader_gone) {
         close(output[0]);  // before the child starts, so that no write ever finds a reader
     }
+    FILE* file = options.stdout_mode == RunOptions::to_file ? tmpfile() : nullptr;
+    must(options.stdout_mode != RunOptions::to_file || file != nullptr, "tmpfile");
     const pid_t child = fork();
     must(child >= 0, "fork");
     if (child == 0) {
         signal(SIGPIPE, SIG_DFL);  // the tool itself must survive a reader that has gone
-        dup2(output[1], STDOUT_FILENO);
+        dup2(file != nullptr ? fileno(file) : output[1], STDOUT_FILENO);
         if (options.stdout_mode == RunOptions::closed) {
             close(STDOUT_FILENO);
         }
+        const int no_input = open("/dev/null", O_RDONLY);
+        dup2(no_input, STDIN_FILENO);
         // A sanitizer finding must not pass for the tool's own exit code 1.
         setenv("ASAN_OPTIONS", "exitcode=99:verify_asan_link_order=0:detect_leaks=0", 1);
         setenv("UBSAN_OPTIONS", "exitcode=99:print_stacktrace=1", 1);
@@ -136,7 +158,7 @@ RunResult run_kirlatin(const Entries& arguments, const RunOptions& options) {
         if ((options.working_directory.empty() || chdir(options.working_directory.c_str()) == 0) &&
             (!as_nobody ||
              (setgroups(0, nullptr) == 0 && setgid(NOBODY) == 0 && setuid(NOBODY) == 0))) {
-            execv(program.c_str(), argv.data());
+            execv(argv[0], argv.data());
         }
         _exit(127);
     }
@@ -144,17 +166,30 @@ RunResult run_kirlatin(const Entries& arguments, const RunOptions& options) {
     RunResult result;
     char buffer[4096];
     ssize_t got = 0;
-    while (options.stdout_mode != RunOptions::reader_gone &&
-           (got = read(output[0], buffer, sizeof buffer)) > 0) {
+    const bool reads_pipe = options.stdout_mode != RunOptions::reader_gone;
+    while (reads_pipe && (got = read(output[0], buffer, sizeof buffer)) > 0) {
         result.output.append(buffer, static_cast<std::size_t>(got));
     }
-    if (options.stdout_mode != RunOptions::reader_gone) {
+    if (reads_pipe) {
         close(output[0]);
     }
     int status = 0;
     must(waitpid(child, &status, 0) == child, "waitpid");
     result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (file != nullptr) {
+        must(lseek(fileno(file), 0, SEEK_SET) == 0, "lseek");
+        while ((got = read(fileno(file), buffer, sizeof buffer)) > 0) {
+            result.output.append(buffer, static_cast<std::size_t>(got));
+        }
+        fclose(file);
+    }
     return result;
+}
+
+RunResult run_kirlatin(const Entries& arguments, const RunOptions& options) {
+    Entries command{KIRLATIN_BINARY};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return run_program(command, options);
 }
 
 }  // namespace testing_support

@@ -36,13 +36,22 @@ struct RunOptions {
     std::filesystem::path working_directory;  // empty: the test's own
     bool unprivileged = false;  // as root: as user nobody, given all in working_directory
     std::string preload;        // a shared object for LD_PRELOAD
-    enum { captured, closed, reader_gone } stdout_mode = captured;
+    enum {
+        captured,     // a pipe, read to the end
+        to_file,      // a regular file, read once the run has ended
+        terminal,     // a pseudo-terminal, through script(1); read as the terminal shows it
+        closed,       // no standard output at all
+        reader_gone,  // a pipe whose reader has gone before the run starts
+    } stdout_mode = captured;
 };
 
 struct RunResult {
     int exit_code = -1;  // -1 when a signal ended the process
     std::string output;  // standard output, byte for byte
 };
+
+// Runs command[0] with command[1...] as its arguments, and waits for it.
+RunResult run_program(const Entries& command, const RunOptions& options = {});
 
 // Runs the built binary with these arguments (the program's name is added).
 RunResult run_kirlatin(const Entries& arguments, const RunOptions& options = {});
