@@ -1,10 +1,15 @@
 // The front end, through the built binary: exact output bytes and exit codes.
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <sstream>
+
 #include "app/kirlatin.h"
+#include "platform/platform.h"
 #include "testing/test_tree.h"
 
 namespace {
@@ -73,7 +78,9 @@ TEST(FrontEnd, TheRootDirectoryIsWalkedAsSlashName) {
             chdir("/") != 0) {
             _exit(100);  // never walk the real root
         }
-        _exit(kirlatin_main(2, u"/"));
+        const int exit_code = kirlatin_main(2, u"/");
+        console_flush();
+        _exit(exit_code);
     }
     close(output[1]);
     std::string printed;
@@ -104,6 +111,40 @@ TEST(FrontEnd, OutputThatCannotBeWrittenNeverStopsTheWalk) {
         for (const std::string& name : list_tree(temp.path)) {
             EXPECT_EQ(name.rfind("Fajl", 0), 0u) << name;
         }
+    }
+}
+
+// Lines kept back for a file or a pipe are written out when the process is asked to stop: the
+// renames that happened and the lines printed are the same set, whenever the signal comes.
+TEST(FrontEnd, AStopRequestLosesNoLineOfARenameThatHappened) {
+    for (const int stop_signal : {SIGINT, SIGTERM, SIGHUP}) {
+        TempDir temp;
+        Entries names;
+        for (int i = 0; i < 20000; ++i) {
+            names.push_back("Файл" + std::to_string(i));
+        }
+        make_tree(temp.path, names);
+        RunOptions options;
+        options.stdout_mode = RunOptions::to_file;
+        options.stop_signal = stop_signal;
+        options.stop_when = [&] { return fs::exists(temp.path / "Fajl0"); };
+        const RunResult result = run_kirlatin({temp.path.string()}, options);
+        ASSERT_EQ(result.signal, stop_signal) << "the walk ended before the signal came";
+
+        std::set<std::string> renamed;
+        for (const std::string& name : list_tree(temp.path)) {
+            if (name.rfind("Fajl", 0) == 0) {
+                renamed.insert(name);
+            }
+        }
+        std::set<std::string> printed;
+        std::istringstream lines(result.output.substr(HEADER.size()));
+        for (std::string line; std::getline(lines, line);) {
+            printed.insert(line.substr(line.rfind('/') + 1));
+        }
+        EXPECT_FALSE(renamed.empty());
+        EXPECT_LT(renamed.size(), names.size());
+        EXPECT_EQ(printed, renamed);
     }
 }
 

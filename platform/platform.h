@@ -69,7 +69,14 @@ bool move_without_replacing(const char16_t* old_path, const char16_t* new_path);
 // else, including a path that cannot be queried.
 bool is_directory(const char16_t* path);
 
-// Writes `units` code units of text to standard output, whatever it is connected to. Returns true
-// when all of it was written; on failure the text is lost and nothing else is affected: the
-// platform's process entry sees to it that a pipe whose reader has gone never ends the process.
+// Writes `units` code units of text to standard output, whatever it is connected to. The text
+// may be kept back, in whole lines, until console_flush; a platform that keeps lines back writes
+// them out as well when the process is asked to stop (SIGINT, SIGTERM, SIGHUP), before it ends.
+// Returns true when the text was written or kept; on failure the text is lost and nothing else is
+// affected: the platform's process entry sees to it that a pipe whose reader has gone never ends
+// the process.
 bool console_write(const char16_t* text, std::size_t units);
+
+// Writes out whatever console_write has kept back. The platform's process entry calls it once the
+// walk has returned. Returns false when that write failed and the lines were lost.
+bool console_flush();

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -20,6 +21,85 @@ namespace {
 
 // Bytes for any path that fits a path buffer, however it encodes.
 constexpr std::size_t PATH_BYTES = utf8_capacity_for(PATH_UNITS);
+
+// Standard output. On a terminal every line is written at once. Anywhere else whole lines are
+// kept back and written when the buffer fills, when the walk ends (console_flush) and when
+// SIGINT, SIGTERM or SIGHUP ask the process to stop. The handler only records the signal; the
+// next platform call writes out what is kept back and ends the process by that same signal, so
+// no line of a rename that happened is lost to a stop request.
+constexpr std::size_t KEPT_BYTES = 64 * 1024;
+char kept[KEPT_BYTES];
+std::size_t kept_start = 0;  // kept[kept_start, kept_end) is still to be written
+std::size_t kept_end = 0;
+enum class OutputMode { undecided, immediate, kept_back };
+OutputMode output_mode = OutputMode::undecided;
+volatile sig_atomic_t stop_signal = 0;
+
+extern "C" void record_stop_request(int signal_number) {
+    stop_signal = signal_number;
+}
+
+void decide_output_mode() {
+    if (isatty(STDOUT_FILENO)) {
+        output_mode = OutputMode::immediate;
+        return;
+    }
+    output_mode = OutputMode::kept_back;
+    const int stop_signals[] = {SIGINT, SIGTERM, SIGHUP};
+    for (const int signal_number : stop_signals) {
+        struct sigaction previous;
+        // A signal ignored by whoever started the tool (nohup, for one) stays ignored.
+        if (sigaction(signal_number, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN) {
+            struct sigaction stop = {};
+            stop.sa_handler = record_stop_request;
+            sigemptyset(&stop.sa_mask);
+            stop.sa_flags = 0;  // no SA_RESTART: a write blocked on a stalled reader gives way
+            sigaction(signal_number, &stop, nullptr);
+        }
+    }
+}
+
+// Writes bytes to standard output whole. False when the write fails, or when a stop request
+// interrupts it; *done then tells how much was written.
+bool write_out(const char* bytes, std::size_t length, std::size_t* done) {
+    *done = 0;
+    while (*done < length) {
+        const ssize_t written = write(STDOUT_FILENO, bytes + *done, length - *done);
+        if (written > 0) {
+            *done += static_cast<std::size_t>(written);
+        } else if (written < 0 && errno == EINTR && stop_signal == 0) {
+            continue;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Writes out the kept lines. A failed write loses them (the reader has gone, the disk is full);
+// one interrupted by a stop request keeps what is left, for the stop to try once more.
+bool write_kept() {
+    std::size_t done = 0;
+    const bool written = write_out(kept + kept_start, kept_end - kept_start, &done);
+    kept_start += done;
+    if (written || !(errno == EINTR && stop_signal != 0)) {
+        kept_start = kept_end = 0;
+    }
+    return written;
+}
+
+// Called at the start or end of every platform operation: between two of them the walk only
+// computes, so a stop request is honoured within one operation.
+void honour_stop_request() {
+    const int signal_number = stop_signal;
+    if (signal_number == 0) {
+        return;
+    }
+    write_kept();
+    signal(signal_number, SIG_DFL);
+    raise(signal_number);
+    _exit(128 + signal_number);  // not reached: the default action ends the process
+}
 
 bool to_bytes(const char16_t* path, char (&bytes)[PATH_BYTES]) {
     std::size_t length = 0;
@@ -49,18 +129,29 @@ bool refused_flag(int error) {
     return error == EINVAL || error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP;
 }
 
+bool names_file(const char* path, const struct stat& file) {
+    struct stat status;
+    return lstat(path, &status) == 0 && status.st_dev == file.st_dev &&
+           status.st_ino == file.st_ino;
+}
+
 // For file systems that cannot rename without replacing: a hard link to the new name fails when
 // that name is taken, and for a directory, which is thus never moved. The old name is removed
-// only once the new one stands, and the link is undone when that removal fails.
+// only while both names still stand for the file that was linked; otherwise the link is undone,
+// and only while it is still the tool's own.
 bool move_by_link(const char* old_path, const char* new_path) {
+    struct stat file;
     // Flags 0: a symbolic link is linked itself, never its target.
-    if (linkat(AT_FDCWD, old_path, AT_FDCWD, new_path, 0) != 0) {
+    if (lstat(old_path, &file) != 0 || linkat(AT_FDCWD, old_path, AT_FDCWD, new_path, 0) != 0) {
         return false;
     }
-    if (unlink(old_path) == 0) {
+    const bool linked = names_file(new_path, file);
+    if (linked && names_file(old_path, file) && unlink(old_path) == 0) {
         return true;
     }
-    unlink(new_path);  // the old name stays: undo the second one
+    if (linked) {
+        unlink(new_path);  // the old name stays: undo the second one
+    }
     return false;
 }
 
@@ -81,6 +172,7 @@ bool move_bytes(const char* old_path, const char* new_path) {
 
 bool listing_first(const char16_t* pattern, LinkPolicy links, DirListing* listing,
                    DirEntry* entry) {
+    honour_stop_request();
     char path[PATH_BYTES];
     if (!to_bytes(pattern, path)) {
         return false;
@@ -110,6 +202,7 @@ bool listing_first(const char16_t* pattern, LinkPolicy links, DirListing* listin
 }
 
 bool listing_next(DirListing* listing, DirEntry* entry) {
+    honour_stop_request();
     DIR* dir = as_dir(listing);
     while (const dirent* found = readdir(dir)) {
         if (is_dot_or_dot_dot(found->d_name)) {
@@ -131,6 +224,7 @@ void listing_close(DirListing* listing) {
 }
 
 bool move_without_replacing(const char16_t* old_path, const char16_t* new_path) {
+    honour_stop_request();
     char old_bytes[PATH_BYTES];
     char new_bytes[PATH_BYTES];
     return to_bytes(old_path, old_bytes) && to_bytes(new_path, new_bytes) &&
@@ -149,16 +243,25 @@ bool console_write(const char16_t* text, std::size_t units) {
     if (units >= PATH_UNITS || !utf16_to_utf8(text, units, bytes, sizeof bytes, &length)) {
         return false;
     }
-    std::size_t done = 0;
-    while (done < length) {
-        const ssize_t written = write(STDOUT_FILENO, bytes + done, length - done);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(written);
+    if (output_mode == OutputMode::undecided) {
+        decide_output_mode();
     }
-    return true;
+    if (output_mode == OutputMode::immediate) {
+        std::size_t done = 0;
+        return write_out(bytes, length, &done);
+    }
+    if (length > KEPT_BYTES - kept_end) {
+        write_kept();
+    }
+    const bool fits = length <= KEPT_BYTES - kept_end;
+    if (fits) {
+        memcpy(kept + kept_end, bytes, length);
+        kept_end += length;
+    }
+    honour_stop_request();
+    return fits;
+}
+
+bool console_flush() {
+    return kept_start == kept_end || write_kept();
 }

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "app/kirlatin.h"
+#include "platform/platform.h"
 #include "platform/utf8.h"
 
 namespace {
@@ -23,5 +24,7 @@ int main(int argc, char** argv) {
         utf8_to_utf16(argv[1], strlen(argv[1]), root, ARGUMENT_UNITS, &units);
         root_argument = root;
     }
-    return kirlatin_main(argc, root_argument);
+    const int exit_code = kirlatin_main(argc, root_argument);
+    console_flush();
+    return exit_code;
 }

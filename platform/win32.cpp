@@ -223,3 +223,7 @@ bool console_write(const char16_t* text, std::size_t units) {
                                            sizeof bytes, nullptr, nullptr);
     return length > 0 && write_all(output, bytes, static_cast<std::size_t>(length));
 }
+
+bool console_flush() {
+    return true;  // every line is written as it comes
+}

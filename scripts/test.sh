@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Builds kirlatin and runs every test: kirlatin.exe cross-compiled for Windows, with its unit
-# tests under Wine; the native build as released, whose tests also run kirlatin.exe under Wine
-# on real trees; the native build again under AddressSanitizer and UndefinedBehaviorSanitizer.
-# Last it checks that the sources follow .clang-format.
+# tests under Wine; the native build as released, whose tests (the stress suite among them) also
+# run kirlatin.exe under Wine on real trees; the native build again under AddressSanitizer and
+# UndefinedBehaviorSanitizer; the libFuzzer targets, each for a bounded time. Last it checks that
+# the sources follow .clang-format.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh cmake make g++ googletest libgtest-dev clang-format \
-    g++-mingw-w64-x86-64-posix wine wine64
+    g++-mingw-w64-x86-64-posix wine wine64 clang libclang-rt-14-dev
 
 run_suite() {
     local dir="$1"
@@ -27,7 +28,11 @@ run_suite build -DCMAKE_BUILD_TYPE=Release -DKIRLATIN_TESTS=ON \
 echo "== AddressSanitizer and UndefinedBehaviorSanitizer build"
 run_suite build-sanitize -DCMAKE_BUILD_TYPE=Debug -DKIRLATIN_SANITIZE=ON -DKIRLATIN_TESTS=ON
 
+echo "== Fuzzing (libFuzzer, 20 s a target)"
+run_suite build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DKIRLATIN_TESTS=OFF -DKIRLATIN_FUZZ=ON -DKIRLATIN_FUZZ_SECONDS=20
+
 echo "== Formatting"
-find app latinize platform testing text tree -name '*.cpp' -o -name '*.h' -o -name '*.c' |
+find app fuzz latinize platform testing text tree -name '*.cpp' -o -name '*.h' -o -name '*.c' |
     xargs clang-format --dry-run -Werror
 echo "formatting: ok"

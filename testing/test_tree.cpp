@@ -57,11 +57,12 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
-    // Tests take permissions away: give them back, then remove everything.
-    const int ignored = std::system(("chmod -R u+rwx '" + path.string() + "' 2>/dev/null").c_str());
+    // Tests take permissions away and build trees deeper than any path can name: chmod and rm
+    // walk them by descriptor.
+    const std::string quoted = shell_quoted(path.string());
+    const int ignored =
+        std::system(("chmod -R u+rwx " + quoted + " 2>/dev/null; rm -rf " + quoted).c_str());
     static_cast<void>(ignored);
-    std::error_code error;
-    fs::remove_all(path, error);
 }
 
 void make_tree(const fs::path& root, const Entries& entries) {
@@ -163,6 +164,16 @@ RunResult run_program(const Entries& command, const RunOptions& options) {
         _exit(127);
     }
     close(output[1]);
+    int status = 0;
+    bool ended = false;
+    if (options.stop_signal != 0) {
+        while (!options.stop_when() && !(ended = waitpid(child, &status, WNOHANG) == child)) {
+            usleep(1000);
+        }
+        if (!ended) {
+            kill(child, options.stop_signal);
+        }
+    }
     RunResult result;
     char buffer[4096];
     ssize_t got = 0;
@@ -173,9 +184,9 @@ RunResult run_program(const Entries& command, const RunOptions& options) {
     if (reads_pipe) {
         close(output[0]);
     }
-    int status = 0;
-    must(waitpid(child, &status, 0) == child, "waitpid");
+    must(ended || waitpid(child, &status, 0) == child, "waitpid");
     result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     if (file != nullptr) {
         must(lseek(fileno(file), 0, SEEK_SET) == 0, "lseek");
         while ((got = read(fileno(file), buffer, sizeof buffer)) > 0) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -43,10 +44,13 @@ struct RunOptions {
         closed,       // no standard output at all
         reader_gone,  // a pipe whose reader has gone before the run starts
     } stdout_mode = captured;
+    int stop_signal = 0;              // sent once stop_when() is true, checked every millisecond
+    std::function<bool()> stop_when;  // not with stdout_mode captured: the pipe is read after
 };
 
 struct RunResult {
     int exit_code = -1;  // -1 when a signal ended the process
+    int signal = 0;      // the signal that ended it, or 0
     std::string output;  // standard output, byte for byte
 };
 
