@@ -114,6 +114,22 @@ TEST(FrontEnd, OutputThatCannotBeWrittenNeverStopsTheWalk) {
     }
 }
 
+// On a terminal every line is written as it comes; into a file, kept back and written whole.
+TEST(FrontEnd, WritesTheSameLinesToATerminalAFileAndAPipe) {
+    for (const auto mode : {RunOptions::terminal, RunOptions::to_file, RunOptions::captured}) {
+        TempDir temp;
+        make_tree(temp.path, {"Фото/Море.jpg"});
+        RunOptions options;
+        options.stdout_mode = mode;
+        const std::string root = temp.path.string();
+        const RunResult result = run_kirlatin({root}, options);
+        EXPECT_EQ(result.exit_code, 0);
+        EXPECT_EQ(result.output, HEADER + "rename directory from " + root + "/Фото to " + root +
+                                     "/Foto\nrename file from " + root + "/Foto/Море.jpg to " +
+                                     root + "/Foto/More.jpg\n");
+    }
+}
+
 // Lines kept back for a file or a pipe are written out when the process is asked to stop: the
 // renames that happened and the lines printed are the same set, whenever the signal comes.
 TEST(FrontEnd, AStopRequestLosesNoLineOfARenameThatHappened) {

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
@@ -193,6 +194,11 @@ RunResult run_program(const Entries& command, const RunOptions& options) {
             result.output.append(buffer, static_cast<std::size_t>(got));
         }
         fclose(file);
+    }
+    if (options.stdout_mode == RunOptions::terminal) {
+        // As the terminal shows it: without cursor controls and carriage returns.
+        const std::regex controls("\x1b\\[[0-9;?]*[a-zA-Z]|\r");
+        result.output = std::regex_replace(result.output, controls, "");
     }
     return result;
 }

@@ -40,7 +40,8 @@ struct RunOptions {
     enum {
         captured,     // a pipe, read to the end
         to_file,      // a regular file, read once the run has ended
-        terminal,     // a pseudo-terminal, through script(1); read as the terminal shows it
+        terminal,     // a pseudo-terminal, through script(1); read as the terminal shows it,
+                      // without carriage returns and cursor controls
         closed,       // no standard output at all
         reader_gone,  // a pipe whose reader has gone before the run starts
     } stdout_mode = captured;
