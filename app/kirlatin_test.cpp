@@ -143,7 +143,12 @@ TEST(FrontEnd, AStopRequestLosesNoLineOfARenameThatHappened) {
         RunOptions options;
         options.stdout_mode = RunOptions::to_file;
         options.stop_signal = stop_signal;
-        options.stop_when = [&] { return fs::exists(temp.path / "Fajl0"); };
+        // The signal comes once the entry listed first has been renamed: the walk has begun.
+        const fs::path first =
+            temp.path /
+            ("Fajl" + fs::directory_iterator(temp.path)->path().filename().string().substr(
+                          std::string("Файл").size()));
+        options.stop_when = [&] { return fs::exists(first); };
         const RunResult result = run_kirlatin({temp.path.string()}, options);
         ASSERT_EQ(result.signal, stop_signal) << "the walk ended before the signal came";
 

@@ -360,17 +360,21 @@ TEST_F(StressTest, ThousandsOfLevelsStopCleanlyAtThePathLimit) {
     close(level);
 }
 
-// As a user who may not write to a directory: its entries stay as they are, and the walk goes on.
-TEST_F(StressTest, AnUnwritableDirectoryIsLeftAsIsAndTheWalkGoesOn) {
-    make_tree(tree(), {"Закрыто/Файл", "Закрыто/Внутри/Файл", "Открыто/Файл"});
+// As a user who may not read one directory and may not write another: their entries stay as
+// they are, and the walk goes on.
+TEST_F(StressTest, UnreadableAndUnwritableDirectoriesAreLeftAsIsAndTheWalkGoesOn) {
+    make_tree(tree(), {"Закрыто/Файл", "Закрыто/Внутри/Файл", "Скрыто/Файл", "Открыто/Файл"});
     RunOptions options;
     options.working_directory = temp_.path;
     options.unprivileged = true;
     ASSERT_EQ(chmod((tree() / "Закрыто").c_str(), 0555), 0);
+    ASSERT_EQ(chmod((tree() / "Скрыто").c_str(), 0), 0);
     const RunResult result = run_kirlatin({tree().string()}, options);
     EXPECT_EQ(result.exit_code, 0);
-    EXPECT_EQ(list_tree(tree()), Entries({"Otkryto/", "Otkryto/Fajl", "Zakryto/", "Zakryto/Внутри/",
-                                          "Zakryto/Внутри/Файл", "Zakryto/Файл"}));
+    ASSERT_EQ(chmod((tree() / "Skryto").c_str(), 0755), 0);
+    EXPECT_EQ(list_tree(tree()),
+              Entries({"Otkryto/", "Otkryto/Fajl", "Skryto/", "Skryto/Файл", "Zakryto/",
+                       "Zakryto/Внутри/", "Zakryto/Внутри/Файл", "Zakryto/Файл"}));
 }
 
 }  // namespace
