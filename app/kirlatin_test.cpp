@@ -100,11 +100,7 @@ TEST(FrontEnd, TheRootDirectoryIsWalkedAsSlashName) {
 TEST(FrontEnd, OutputThatCannotBeWrittenNeverStopsTheWalk) {
     for (const auto mode : {RunOptions::closed, RunOptions::reader_gone}) {
         TempDir temp;
-        Entries names;
-        for (int i = 0; i < 100; ++i) {
-            names.push_back("Файл" + std::to_string(i));
-        }
-        make_tree(temp.path, names);
+        make_tree(temp.path, numbered("Файл", 100));
         RunOptions options;
         options.stdout_mode = mode;
         EXPECT_EQ(run_kirlatin({temp.path.string()}, options).exit_code, 0);
@@ -135,10 +131,7 @@ TEST(FrontEnd, WritesTheSameLinesToATerminalAFileAndAPipe) {
 TEST(FrontEnd, AStopRequestLosesNoLineOfARenameThatHappened) {
     for (const int stop_signal : {SIGINT, SIGTERM, SIGHUP}) {
         TempDir temp;
-        Entries names;
-        for (int i = 0; i < 20000; ++i) {
-            names.push_back("Файл" + std::to_string(i));
-        }
+        const Entries names = numbered("Файл", 20000);
         make_tree(temp.path, names);
         RunOptions options;
         options.stdout_mode = RunOptions::to_file;

@@ -81,6 +81,14 @@ void make_tree(const fs::path& root, const Entries& entries) {
     }
 }
 
+Entries numbered(const std::string& prefix, int count) {
+    Entries names;
+    for (int i = 0; i < count; ++i) {
+        names.push_back(prefix + std::to_string(i));
+    }
+    return names;
+}
+
 Entries list_tree(const fs::path& root) {
     Entries paths;
     for (const auto& item : fs::recursive_directory_iterator(root)) {

@@ -22,6 +22,9 @@ struct TempDir {
 // is its own path as given, so that every file can be traced to where it started.
 void make_tree(const std::filesystem::path& root, const Entries& entries);
 
+// count names: prefix0, prefix1, ...
+Entries numbered(const std::string& prefix, int count);
+
 // Everything below root, sorted, in make_tree's notation; links are listed, never followed.
 Entries list_tree(const std::filesystem::path& root);
 
