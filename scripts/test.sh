@@ -2,13 +2,14 @@
 # Builds kirlatin and runs every test: kirlatin.exe cross-compiled for Windows, with its unit
 # tests under Wine; the native build as released, whose tests (the stress suite among them) also
 # run kirlatin.exe under Wine on real trees; the native build again under AddressSanitizer and
-# UndefinedBehaviorSanitizer; the libFuzzer targets, each for a bounded time. Last it checks that
+# UndefinedBehaviorSanitizer; the libFuzzer targets, each for a bounded time. The release builds
+# also make and check the install layout, the packages and the manual page. Last it checks that
 # the sources follow .clang-format.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh cmake make g++ googletest libgtest-dev clang-format \
-    g++-mingw-w64-x86-64-posix wine wine64 clang libclang-rt-14-dev
+    g++-mingw-w64-x86-64-posix wine wine64 clang libclang-rt-14-dev dpkg-dev groff-base man-db
 
 run_suite() {
     local dir="$1"
