@@ -7,18 +7,19 @@ configure_file(doc/kirlatin.1.in ${CMAKE_CURRENT_BINARY_DIR}/kirlatin.1 @ONLY)
 
 if(WIN32)
   # A Windows archive is unpacked and used where it lies: the program and its papers side by side.
-  install(TARGETS kirlatin RUNTIME DESTINATION .)
-  install(FILES README.md LICENSE DESTINATION .)
+  set(KIRLATIN_BIN_DIR .)
+  set(KIRLATIN_DOC_DIR .)
 else()
-  install(TARGETS kirlatin RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  set(KIRLATIN_BIN_DIR ${CMAKE_INSTALL_BINDIR})
+  set(KIRLATIN_DOC_DIR ${CMAKE_INSTALL_DOCDIR})
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/kirlatin.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
+install(TARGETS kirlatin RUNTIME DESTINATION ${KIRLATIN_BIN_DIR})
+install(FILES README.md LICENSE DESTINATION ${KIRLATIN_DOC_DIR})
 
 set(KIRLATIN_PACKAGE_MAINTAINER "The kirlatin developers" CACHE STRING
     "The maintainer named in the packages")
 
-set(CPACK_PACKAGE_NAME kirlatin)
 set(CPACK_PACKAGE_VENDOR "${KIRLATIN_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_CONTACT "${KIRLATIN_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "rename a directory tree's Russian file names to Latin")
@@ -29,9 +30,8 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
   "and last the root itself. It never replaces an existing entry, never"
   "follows a symbolic link, carries names that are not valid UTF-8 through"
   "unchanged, and prints one line per rename.")
-set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_CURRENT_SOURCE_DIR}/LICENSE)
-set(CPACK_RESOURCE_FILE_README ${CMAKE_CURRENT_SOURCE_DIR}/README.md)
 set(CPACK_STRIP_FILES ON)
+# No source packages: a source tree holds build directories; a release is made from git.
 set(CPACK_SOURCE_GENERATOR "")
 
 if(WIN32)
