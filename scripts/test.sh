@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Builds kirlatin and runs every test: kirlatin.exe cross-compiled for Windows, with its unit
-# tests under Wine; the native build as released, whose tests (the stress suite among them) also
-# run kirlatin.exe under Wine on real trees; the native build again under AddressSanitizer and
-# UndefinedBehaviorSanitizer; the libFuzzer targets, each for a bounded time. The release builds
-# also make and check the install layout, the packages and the manual page. Last it checks that
-# the sources follow .clang-format.
+# tests under Wine; the native build as released, whose table of cases also runs kirlatin.exe
+# under Wine on real trees; the native build again under AddressSanitizer and
+# UndefinedBehaviorSanitizer; the libFuzzer target for a bounded time. The release builds also
+# make and check the packages and the manual page. Last it checks that the sources follow
+# .clang-format.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -29,7 +29,7 @@ run_suite build -DCMAKE_BUILD_TYPE=Release -DKIRLATIN_TESTS=ON \
 echo "== AddressSanitizer and UndefinedBehaviorSanitizer build"
 run_suite build-sanitize -DCMAKE_BUILD_TYPE=Debug -DKIRLATIN_SANITIZE=ON -DKIRLATIN_TESTS=ON
 
-echo "== Fuzzing (libFuzzer, 20 s a target)"
+echo "== Fuzzing (libFuzzer, 20 s)"
 run_suite build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DKIRLATIN_TESTS=OFF -DKIRLATIN_FUZZ=ON -DKIRLATIN_FUZZ_SECONDS=20
 

@@ -1,0 +1,55 @@
+// The libFuzzer target for the tool's pure logic, with the sanitizers watching every buffer. Any
+// bytes decode to UTF-16 and encode back to exactly themselves. The same bytes, two a unit, make
+// a text that latinize_name maps without leaving a letter of the table, and that the bounded
+// formatter writes whole when it fits, or else cut to its capacity and never within a surrogate
+// pair.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "latinize/latinize.h"
+#include "platform/utf8.h"
+
+static void check(bool holds) {
+    if (!holds) {
+        std::abort();
+    }
+}
+
+static bool is_letter(char16_t unit) {
+    return (unit >= u'А' && unit <= u'я') || unit == u'Ё' || unit == u'ё';
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const char* bytes = reinterpret_cast<const char*>(data);
+    auto units = std::make_unique<char16_t[]>(size + 1);
+    auto back = std::make_unique<char[]>(utf8_capacity_for(size));
+    std::size_t count = 0, length = 0;
+    check(utf8_to_utf16(bytes, size, units.get(), size + 1, &count));
+    check(utf16_to_utf8(units.get(), count, back.get(), utf8_capacity_for(count), &length));
+    check(length == size && std::memcmp(back.get(), bytes, size) == 0);
+
+    std::u16string text;
+    for (std::size_t i = 0; i + 1 < size && (data[i] | data[i + 1]) != 0; i += 2) {
+        text.push_back(static_cast<char16_t>(data[i] | data[i + 1] << 8));
+    }
+    PathBuffer latin;
+    bool fit = false;
+    const bool changed = latinize_name(text.c_str(), latin, &fit);
+    const std::u16string result(latin);
+    check(changed == std::any_of(text.begin(), text.end(), is_letter) &&
+          (!fit || changed || result == text));
+    check(std::none_of(result.begin(), result.end(), is_letter));
+
+    const std::size_t capacity = size % 64;
+    auto dest = std::make_unique<char16_t[]>(capacity);
+    const char16_t* args[] = {text.c_str()};
+    const bool fits = format_text_list(dest.get(), capacity, u"%s", args, 1);
+    const std::u16string cut = capacity > 0 ? dest.get() : u"";
+    check(fits == (text.size() < capacity) && text.compare(0, cut.size(), cut) == 0);
+    check(fits ? cut == text : capacity == 0 || cut.size() + 2 >= capacity);
+    check(fits || cut.empty() || !is_high_surrogate(cut.back()) ||
+          (text[cut.size()] & 0xFC00) != 0xDC00);
+    return 0;
+}

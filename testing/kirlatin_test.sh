@@ -1,0 +1,228 @@
+#!/usr/bin/env bash
+# The tool as a user runs it, on trees made in a temporary directory:
+#   kirlatin_test.sh cases|race|stop VERSION SHIM COMMAND...
+# cases: one table. Each case is a tree before, how the tool is run, its arguments, the lines it
+#   prints after the header, and its exit status; the tree left must be the tree before with the
+#   printed renames made, every file keeping its content. COMMAND is the native kirlatin, or
+#   kirlatin.exe through wine-run.sh, whose paths take backslashes; a case marked for one
+#   platform runs there only.
+# race: a rival process changes the tree, and takes the names the tool moves to, while it walks.
+# stop: a stop signal in mid-walk.
+set -uo pipefail
+export LC_ALL=C.UTF-8 ASAN_OPTIONS=exitcode=99:detect_leaks=0:verify_asan_link_order=0 UBSAN_OPTIONS=exitcode=99
+group=$1 version=$2 shim=$3
+shift 3
+tool=("$@")
+[[ $* == *.exe ]] && platform=windows sep='\' || platform=posix sep=/
+work="$(mktemp -d "${TMPDIR:-/tmp}/kirlatin-test-XXXXXX")"
+trap 'chmod -R u+rwx "$work"; rm -rf "$work"' EXIT
+header=("" "kirlatin $version" "Rename all files and subdirectories from cyrillic to translit" "")
+failed=0
+fail() { echo "FAIL $name: $*" && failed=1; }
+
+# Makes each entry in the working directory: "a/b" a file that holds its own path, "a/" a
+# directory, "a -> b" a symbolic link, "a|" a FIFO.
+make_tree() {
+    for entry; do
+        local path=${entry%% -> *}
+        mkdir -p "$(dirname "$path")"
+        case $entry in
+        *' -> '*) ln -s "${entry#* -> }" "$path" ;;
+        *'|') mkfifo "${path%|}" ;;
+        */) mkdir -p "$path" ;;
+        *) printf %s "$entry" >"$path" ;;
+        esac
+    done
+}
+
+# The working directory in make_tree's notation, each file with " = " and its content.
+list_tree() {
+    find . -mindepth 1 \( -type l -printf '%P -> %l\n' \) -o \( -type d -printf '%P/\n' \) -o \
+        \( -type p -printf '%P|\n' \) -o \( -printf '%P = ' -exec cat {} \; -printf '\n' \) | sort
+}
+
+# The listing on stdin with each rename of the lines in file $1 made, in their order.
+renamed() {
+    mapfile -t entries
+    while IFS= read -r line; do
+        [[ $line == 'rename '* ]] || continue
+        local old=${line#* from } new=${line##* to }
+        old=${old% to *} old=${old#./} old=${old#/} new=${new#./} new=${new#/}
+        for i in "${!entries[@]}"; do
+            case ${entries[i]} in "$old" | "$old"[/\ \|]*) entries[i]=$new${entries[i]#"$old"} ;; esac
+        done
+    done <"$1"
+    printf '%s\n' "${entries[@]}" | sort
+}
+
+# How a case runs the tool.
+plain() { "$@"; }
+old_filesystem() { LD_PRELOAD=$shim "$@"; }
+few_descriptors() { (ulimit -n 7 && exec "$@" 3>&- 4>&- 5>&- 6>&-); }
+reader_gone() { (exec 3<>"$work/fifo" 4>"$work/fifo" 3<&- && exec "$@" >&4); }
+on_terminal() { script -qec "$(printf '%q ' "$@")" /dev/null | sed $'s/\e\\[[0-9;?]*[a-zA-Z]//g; s/\r//g'; }
+# "/" is the tree, where a copy of the tool and what it loads stand while it runs. Only as root,
+# and not with AddressSanitizer, which reads its options from /proc.
+chrooted() {
+    local files=("$1" $(ldd "$1" | grep -o '/[^ ]*')) status
+    cp --parents "${files[@]}" . && chroot . "$@"
+    status=$? && for file in "${files[@]}"; do file=${file#/} && rm -rf "${file%%/*}"; done
+    return $status
+}
+
+# check NAME WHERE RUNNER STATUS ARG... <<LINES runs the tool on the tree in the array `tree`;
+# the tree left is the one in `after`, when that is set.
+check() {
+    name=$1
+    local where=$2 runner=$3 status=$4 got
+    shift 4
+    cat >"$work/lines"
+    [[ $where == both || $where == "$platform" ]] || { unset after && return; }
+    [[ $runner == chrooted && ($(id -u) != 0 || $(ldd "${tool[0]}") == *libasan*) ]] && return
+    rm -rf "$work/tree" && mkdir "$work/tree" && cd "$work/tree" || exit 1
+    make_tree "${tree[@]}"
+    list_tree >"$work/before"
+    "$runner" "${tool[@]}" "${@//\//$sep}" >"$work/out"
+    got=$?
+    [ "$got" = "$status" ] || fail "exit status $got"
+    [[ $runner == reader_gone ]] || diff <(head -n 4 "$work/out" && tail -n +5 "$work/out" | sort) <(
+        printf '%s\n' "${header[@]}" && while IFS= read -r line; do
+            line=${line:0:258}  # a longer line is cut
+            printf '%s\n' "${line//\//$sep}"
+        done <"$work/lines" | sort) || fail "lines"
+    [ -n "${after+set}" ] && printf '%s\n' "${after[@]}" >"$work/before" && : >"$work/lines"
+    diff <(renamed "$work/lines" <"$work/before") <(list_tree) || fail "tree left"
+    unset after
+}
+
+cases() {
+    local usage="use: kirlatin.exe rootdir" d198 m57 r259 a5000 photo
+    d198=$(printf 'd%.0s' {1..198}) m57=$(printf 'm%.0s' {1..57})
+    r259=$(printf 'a%.0s' {1..128})/$(printf 'b%.0s' {1..128})/М a5000=$(printf 'a%.0s' {1..5000})
+    photo=$'rename directory from ./Фото to ./Foto\nrename file from ./Foto/Море.jpg to ./Foto/More.jpg'
+
+    tree=(Архив/Фото/Море.jpg Архив/.Я/..Две Архив/notes)
+    check RenamesDepthFirstAndTheRootLast both plain 0 ./Архив/ <<'END'
+rename directory from ./Архив/Фото to ./Архив/Foto
+rename file from ./Архив/Foto/Море.jpg to ./Архив/Foto/More.jpg
+rename directory from ./Архив/.Я to ./Архив/.YA
+rename file from ./Архив/.YA/..Две to ./Архив/.YA/..Dve
+rename directory from ./Архив to ./Arhiv
+END
+    # A directory whose move failed is walked under the name the other entry holds.
+    tree=(Шар Shar Фото/Море.jpg Foto/Лето)
+    check CollidingNamesAreNeverReplaced both plain 0 . <<<"rename file from ./Foto/Лето to ./Foto/Leto"
+    # Fx/Leto would carry the root into another directory.
+    tree=(Фx/Лето/Июль/ Fx/)
+    check TheRootOnlyEverMovesWithinItsParent both plain 0 Фx/Лето \
+        <<<"rename directory from Фx/Лето/Июль to Фx/Лето/Iyul'"
+    # Only the root may be a link, and is walked where it points.
+    tree=(out/Я root/Фото/ "alias -> root" "root/Foto -> ../out" "root/Ссылка -> ../out")
+    after=("alias -> root" out/ "out/Я = out/Я" root/ "root/Foto -> ../out" "root/Ssylka -> ../out" root/Фото/)
+    check LinksAreRenamedThemselvesAndNeverFollowed posix plain 0 alias \
+        <<<"rename file from alias/Ссылка to alias/Ssylka"
+    # Wine moves the target of a Unix link, never the link: links keep their names there.
+    tree=(out/Я root/Фото/ "root/Foto -> ../out" "root/Ссылка -> ../out")
+    check NeverEntersALinkedDirectoryOnWindows windows plain 0 root </dev/null
+    tree=($'\x01\x1b\x7fЖук' $'\xff\xd0\x9c' $'\xfe\xd0\xa4/\xc0\xaf\xd0\x96' 'Канал|')
+    check HostileNamesAreRenamedAsNamesAndNothingIsOpened posix plain 0 . < <(
+        echo "rename directory from ./${tree[2]%/*} to ./"$'\xfeF'
+        printf 'rename file from ./%s to ./%s\n' "${tree[0]}" $'\x01\x1b\x7fZhuk' "${tree[1]}" $'\xffM' \
+            "${tree[2]/Ф/F}" $'\xfeF/\xc0\xafZH' Канал Kanal)
+    # Win32 reads "Фото." as "Фото", "Nul" as a device in any directory, and "ya" as "YA".
+    tree=(Фото. Фото "Лето /Море" Ауx.txt Лпт1.log Нул Прн.txt Цом9 Цон/ Я ya)
+    check NamesWin32WouldReadAsOthersAreLeftAlone windows plain 0 . <<<"rename file from ./Фото to ./Foto"
+    tree=("$d198/${m57}М" "$d198/m${m57}М" "$d198/${m57}Ж" "$d198/${m57}mm/Я")
+    check PathsOf259UnitsAreRenamedAndLongerOnesLeftAsIs posix plain 0 . <<END
+rename file from ./$d198/${m57}М to ./$d198/${m57}M
+left as is, path too long: ./$d198/m${m57}М
+left as is, path too long: ./$d198/${m57}Ж
+left as is, path too long: ./$d198/${m57}mm
+END
+    tree=("$r259/")
+    check RootOf259UnitsIsWalked posix plain 0 "$r259" <<<"rename directory from $r259 to ${r259:0:258}M"
+    check RootOf260UnitsIsRefused posix plain 1 "$r259/" <<<"$r259/ not exist"
+    tree=(Фото/ Море)
+    check UsageWithoutAnArgument both plain 1 <<<"$usage"
+    check UsageWithTwoArguments both plain 1 . . <<<"$usage"
+    check EmptyRootDoesNotExist both plain 1 "" <<<" not exist"
+    check MissingRootDoesNotExist both plain 1 Нет <<<"Нет not exist"
+    check FileRootDoesNotExist both plain 1 Море <<<"Море not exist"
+    check FileRootWithSeparatorDoesNotExist posix plain 1 Море/ <<<"Море/ not exist"
+    # Never cut within a surrogate pair.
+    check OverlongRootIsRefused both plain 1 "$a5000" <<<"$a5000 not exist"
+    check OverlongRootIsCutBeforeAPair both plain 1 "${d198}${m57}mm😀b" <<<"${d198}${m57}mm"
+    tree=(Фото/Море.jpg)
+    check WritesToATerminal both on_terminal 0 . <<<"$photo"
+    check OutputWhoseReaderHasGoneNeverStopsTheWalk posix reader_gone 0 . <<<"$photo"
+    check TheRootDirectoryIsWalkedAsSlashName posix chrooted 0 / <<<"${photo//.\//\/}"
+    check ARootUnderSlashIsRenamedLast posix chrooted 0 /Фото <<<"rename file from /Фото/Море.jpg to /Фото/More.jpg
+rename directory from /Фото to /Foto"
+    # Each listing is closed before the next: three left open would use up the descriptors.
+    tree=(a/Я b/Я c/Я d/Я)
+    check ListingsAreClosed posix few_descriptors 0 . < <(printf 'rename file from ./%s/Я to ./%s/YA\n' a a b b c c d d)
+    # Without RENAME_NOREPLACE a file moves by a hard link; without entry types each entry itself
+    # is asked, never the target of a link.
+    tree=(Море d/Лес "Ссылка -> d" "link -> d")
+    check OnAnOlderFileSystemTheSamePromisesHold posix old_filesystem 0 . < <(
+        printf 'rename file from ./%s to ./%s\n' Море More d/Лес d/Les Ссылка Ssylka)
+}
+
+# While the tool walks a tree, a rival keeps changing it and taking the names the tool is about to
+# move to: it makes a file or a directory at such a name, replaces an empty directory by a file,
+# or moves a directory away with all it holds, and it never removes a file. Afterwards every
+# file that stood, and every file the rival made, stands with its content. Once as is, and once
+# on a file system without RENAME_NOREPLACE.
+race() {
+    for runner in plain old_filesystem; do
+        name="race, $runner"
+        rm -rf "$work/tree" && mkdir -p "$work/tree" && cd "$work/tree" || exit 1
+        local targets=(Fajl{0..999} Katalog{0..9} {Каталог,Katalog}{0..9}/Пусто Katalog{0..9}/{Pusto,Fajl{0..9}})
+        mkdir -p Каталог{0..9}/Пусто
+        for file in Файл{0..999} Каталог{0..9}/Файл{0..9}; do
+            printf %s "$file" >"$file"
+        done
+        grep -rh '' . >"$work/made"
+        mapfile -t targets < <(printf '%s\n' "${targets[@]}" | shuf)
+        (
+            set -C  # a file is made only where nothing stands
+            while :; do for t in "${targets[@]}"; do
+                [ -e "$work/stop" ] && exit
+                case $((RANDOM % 8)) in
+                1) mkdir "$t" ;;
+                2) rmdir "$t" && echo "rival $t" >"$t" && echo "rival $t" >>"$work/made" ;;
+                3) mv -n "$t" "$t~" ;;
+                *) echo "rival $t" >"$t" && echo "rival $t" >>"$work/made" ;;
+                esac 2>/dev/null
+            done; done
+        ) &
+        sleep 0.2
+        "$runner" "${tool[@]}" . >/dev/null || fail "exit status $?"
+        touch "$work/stop" && wait && rm "$work/stop"
+        diff <(sort "$work/made") <(grep -rh '' . | sort) || fail "files"
+    done
+}
+
+# A stop signal ends the tool by that signal once the lines kept back are written: the files
+# renamed and the renames printed are the same. The tool runs under perl, which tells a signal
+# that ended it (as 100 and the signal) from an exit status.
+stop() {
+    set -m  # the tool and perl in a job of their own, which the signal reaches
+    for signal in INT TERM HUP; do
+        name="stop, $signal"
+        rm -rf "$work/tree" && mkdir -p "$work/tree" && cd "$work/tree" && touch Файл{0..999} || exit 1
+        first=$(ls -U | head -n 1)
+        perl -e '$SIG{$_} = "IGNORE" for qw(INT TERM HUP); if (!($pid = fork)) {
+            $SIG{$_} = "DEFAULT" for qw(INT TERM HUP); exec @ARGV }
+            waitpid $pid, 0; exit($? & 127 ? 100 + ($? & 127) : $? >> 8)' "${tool[@]}" . >"$work/out" &
+        until [ -e "Fajl${first#Файл}" ] || ! kill -0 $! 2>/dev/null; do :; done  # the walk has begun
+        kill -s "$signal" -- -$!
+        wait $!
+        [ $? = $((100 + $(kill -l "$signal"))) ] || fail "not ended by $signal"
+        diff <(grep -o 'Fajl[0-9]*$' "$work/out" | sort) <(ls | grep Fajl | sort) || fail "lines"
+    done
+}
+
+mkfifo "$work/fifo"
+"$group"
+exit $failed
