@@ -78,7 +78,8 @@ check() {
     shift 4
     cat >"$work/lines"
     [[ $where == both || $where == "$platform" ]] || { unset after && return; }
-    [[ $runner == chrooted && ($(id -u) != 0 || $(ldd "${tool[0]}") == *libasan*) ]] && return
+    [[ $runner == chrooted && ($(id -u) != 0 || $(ldd "${tool[0]}") == *libasan*) ]] &&
+        echo "skip $name: chroot needs root, and AddressSanitizer needs /proc" && return
     rm -rf "$work/tree" && mkdir "$work/tree" && cd "$work/tree" || exit 1
     make_tree "${tree[@]}"
     list_tree >"$work/before"
