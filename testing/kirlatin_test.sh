@@ -156,7 +156,7 @@ END
     tree=(Фото/Море.jpg)
     check WritesToATerminal both on_terminal 0 . <<<"$photo"
     check OutputWhoseReaderHasGoneNeverStopsTheWalk posix reader_gone 0 . <<<"$photo"
-    check TheRootDirectoryIsWalkedAsSlashName posix chrooted 0 / <<<"${photo//.\//\/}"
+    check TheRootDirectoryIsWalkedAsSlashName posix chrooted 0 / <<<"${photo//.\//\/}"  # from "/"
     check ARootUnderSlashIsRenamedLast posix chrooted 0 /Фото <<<"rename file from /Фото/Море.jpg to /Фото/More.jpg
 rename directory from /Фото to /Foto"
     # Each listing is closed before the next: three left open would use up the descriptors.
@@ -183,7 +183,7 @@ race() {
         for file in Файл{0..999} Каталог{0..9}/Файл{0..9}; do
             printf %s "$file" >"$file"
         done
-        grep -rh '' . >"$work/made"
+        grep -rh '' . >"$work/files"  # what each file holds; the rival adds what it makes
         mapfile -t targets < <(printf '%s\n' "${targets[@]}" | shuf)
         (
             set -C  # a file is made only where nothing stands
@@ -191,16 +191,16 @@ race() {
                 [ -e "$work/stop" ] && exit
                 case $((RANDOM % 8)) in
                 1) mkdir "$t" ;;
-                2) rmdir "$t" && echo "rival $t" >"$t" && echo "rival $t" >>"$work/made" ;;
+                2) rmdir "$t" && echo "rival $t" >"$t" && echo "rival $t" >>"$work/files" ;;
                 3) mv -n "$t" "$t~" ;;
-                *) echo "rival $t" >"$t" && echo "rival $t" >>"$work/made" ;;
+                *) echo "rival $t" >"$t" && echo "rival $t" >>"$work/files" ;;
                 esac 2>/dev/null
             done; done
         ) &
-        sleep 0.2
+        sleep 0.2  # the rival takes its first names before the walk
         "$runner" "${tool[@]}" . >/dev/null || fail "exit status $?"
         touch "$work/stop" && wait && rm "$work/stop"
-        diff <(sort "$work/made") <(grep -rh '' . | sort) || fail "files"
+        diff <(sort "$work/files") <(grep -rh '' . | sort) || fail "files"
     done
 }
 
