@@ -15,7 +15,7 @@ shift 3
 tool=("$@")
 [[ $* == *.exe ]] && platform=windows sep='\' || platform=posix sep=/
 work="$(mktemp -d "${TMPDIR:-/tmp}/kirlatin-test-XXXXXX")"
-trap 'chmod -R u+rwx "$work"; rm -rf "$work"' EXIT
+trap 'rm -rf "$work"' EXIT
 header=("" "kirlatin $version" "Rename all files and subdirectories from cyrillic to translit" "")
 failed=0
 fail() { echo "FAIL $name: $*" && failed=1; }
