@@ -1,7 +1,7 @@
 // The front end: prints the banner and description, checks the root and hands it to the walk.
 #include "app/kirlatin.h"
 
-#include "app/console.h"
+#include "console/console.h"
 #include "platform/platform.h"
 #include "tree/rename_tree.h"
 
@@ -31,10 +31,6 @@ int kirlatin_main(int argument_count, const char16_t* root_argument) {
     if (!format_text(root, u"%s", root_argument) || !is_directory(root)) {
         console_print(NOT_EXIST, root);
         return 1;
-    }
-    const std::size_t length = text_length(root);
-    if (length > 0 && root[length - 1] == PATH_SEPARATOR[0]) {
-        root[length - 1] = u'\0';
     }
     rename_tree(root);
     return 0;

@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
-"""Measures kirlatin side by side with find and with the floor program, and prints the table.
+"""Measures kirlatin side by side with the floor program and with find, and prints the table.
 
     bench.py KIRLATIN FLOOR WORKDIR [ENTRIES...]
 
-Makes the trees in WORKDIR (bench/make_tree.py), runs every pair of commands in one hyperfine
-run, and reports for each pair the median of the run-by-run ratios kirlatin / other. Every
-renaming run starts from a fresh copy of its tree (hard links: the copy's names are its own).
-Peak memory is the largest resident set of a single kirlatin run, as GNU time reports it.
+Makes the trees in WORKDIR (bench/make_tree.py); at each size runs the commands compared in one
+hyperfine run, and reports the median of the run-by-run ratios kirlatin / other, and the ratio
+of the mean user CPU of the renaming runs. Every renaming run starts from a fresh copy of its
+tree (hard links: the copy's names are its own). Peak memory is the largest resident set of a
+single kirlatin run, as GNU time reports it.
 """
 import json
 import os
@@ -29,8 +30,9 @@ def label(entries):
 
 
 def side_by_side(work, name, commands, runs, output="null", prepare=None):
-    """Runs the commands in one hyperfine run; returns the median of each and the median ratio
-    of the first to the second, run by run."""
+    """Runs the commands in one hyperfine run; returns, for each command after the first, the
+    median of the run-by-run ratios of the first to it, and the results as hyperfine gives them
+    (median time, mean user CPU)."""
     report = os.path.join(work, name + ".json")
     command = ["hyperfine", "--shell=none", "--style=none", "--runs", str(runs),
                "--output", output, "--export-json", report]
@@ -40,9 +42,14 @@ def side_by_side(work, name, commands, runs, output="null", prepare=None):
         command += ["--warmup", "2"]
     subprocess.run(command + commands, check=True, stdout=subprocess.DEVNULL)
     with open(report) as data:
-        times = [result["times"] for result in json.load(data)["results"]]
-    ratio = statistics.median(a / b for a, b in zip(times[0], times[1]))
-    return [statistics.median(t) for t in times], ratio
+        results = json.load(data)["results"]
+    ratios = [statistics.median(a / b for a, b in zip(results[0]["times"], other["times"]))
+              for other in results[1:]]
+    return ratios, results
+
+
+def ms(seconds):
+    return f"{seconds * 1000:.0f} ms"
 
 
 def peak_rss_kib(command, prepare=None):
@@ -58,35 +65,41 @@ def main():
         sys.exit(__doc__)
     kirlatin, floor, work = sys.argv[1:4]
     sizes = [int(n) for n in sys.argv[4:]] or [100000, 1000000]
-    small = min(sizes)
     rows = []
 
     def row(case, other, target, figures):
         rows.append((case, other, target, figures))
-        print(f"  {case}: {figures}", file=sys.stderr, flush=True)
+        print(f"  {case}, {other}: {figures}", file=sys.stderr, flush=True)
 
     rss = {}
     for entries in sizes:
-        tree = make_tree(entries, os.path.join(work, f"latin-{label(entries)}"), latin=True)
-        (tool, find), ratio = side_by_side(work, f"walk-{label(entries)}",
-                                           [f"{kirlatin} {tree}", f"find {tree}"],
-                                           runs=10 if entries <= 100000 else 5)
-        row(f"walk, nothing to rename ({label(entries)})", "`find ROOT`", "≤ 0.9×",
-            f"{ratio:.2f}× ({tool * 1000:.0f} ms vs {find * 1000:.0f} ms)")
-        rss[f"walk {label(entries)}"] = peak_rss_kib([kirlatin, tree])
+        size = label(entries)
+        runs = 10 if entries <= 100000 else 5
+        tree = make_tree(entries, os.path.join(work, f"latin-{size}"), latin=True)
+        (to_floor, to_find), results = side_by_side(
+            work, f"walk-{size}", [f"{kirlatin} {tree}", f"{floor} {tree}", f"find {tree}"], runs)
+        tool, bottom, find = (result["median"] for result in results)
+        row(f"walk, nothing to rename ({size})", "floor program", "≤ 1.10×",
+            f"{to_floor:.2f}× ({ms(tool)} vs {ms(bottom)})")
+        row(f"walk, nothing to rename ({size})", "`find ROOT`", "≤ 0.8×",
+            f"{to_find:.2f}× ({ms(tool)} vs {ms(find)})")
+        rss[f"walk {size}"] = peak_rss_kib([kirlatin, tree])
 
-    russian = make_tree(small, os.path.join(work, f"russian-{label(small)}"), latin=False)
-    copy = os.path.join(work, "copy")
-    fresh = f"sh -c 'rm -rf {copy} && cp -al {russian} {copy}'"
-    for output, name, target in ((os.path.join(work, "lines.txt"), "a file", "≤ 1.05×"),
-                                 ("pipe", "a pipe", "≤ 1.10×")):
-        (tool, bottom), ratio = side_by_side(work, f"rename-{name[2:]}",
-                                             [f"{kirlatin} {copy}", f"{floor} {copy}"],
-                                             runs=10, output=output, prepare=fresh)
-        row(f"every name renamed, lines into {name} ({label(small)})", "floor program", target,
-            f"{ratio:.2f}× ({tool * 1000:.0f} ms vs {bottom * 1000:.0f} ms)")
-    rss[f"rename {label(small)}"] = peak_rss_kib([kirlatin, copy], prepare=fresh)
-    row("peak memory (RSS)", "—", "≤ 2 MiB, the same at both sizes",
+        russian = make_tree(entries, os.path.join(work, f"russian-{size}"), latin=False)
+        copy = os.path.join(work, "copy")
+        fresh = f"sh -c 'rm -rf {copy} && cp -al {russian} {copy}'"
+        (ratio,), results = side_by_side(work, f"rename-{size}",
+                                         [f"{kirlatin} {copy}", f"{floor} {copy}"], runs,
+                                         output=os.path.join(work, "lines.txt"), prepare=fresh)
+        (tool, bottom), (tool_user, bottom_user) = (
+            [result[key] for result in results] for key in ("median", "user"))
+        row(f"every name renamed, lines into a file ({size})", "floor program", "≤ 1.05×",
+            f"{ratio:.2f}× ({ms(tool)} vs {ms(bottom)})")
+        row(f"user CPU of that rename ({size})", "floor program", "≤ 2×",
+            f"{tool_user / bottom_user:.2f}× ({ms(tool_user)} vs {ms(bottom_user)})")
+        rss[f"rename {size}"] = peak_rss_kib([kirlatin, copy], prepare=fresh)
+        subprocess.run(["rm", "-rf", russian, copy], check=True)
+    row("peak memory (RSS)", "—", "≤ 2 MiB at every size",
         ", ".join(f"{case}: {kib / 1024:.2f} MiB" for case, kib in rss.items()))
 
     print("| case | compared with | target | measured |")

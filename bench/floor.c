@@ -1,7 +1,8 @@
-/* The least work a path-based renamer can do, as the benchmark's floor: list each directory with
- * readdir, map each name through the transliteration table, rename a changed name with one
- * renameat2(RENAME_NOREPLACE) and write its line with one write(); descend into every
- * directory under its new name.
+/* The least work a renamer that reaches the file system through open directories can do, as the
+ * benchmark's floor: list each directory with readdir on its descriptor, map each name through
+ * the transliteration table, rename a changed name with one renameat2(RENAME_NOREPLACE) relative
+ * to that descriptor, keep its line for a 64 KiB block, and open every subdirectory with openat
+ * under its new name, never following a link.
  *
  *     floor ROOT
  */
@@ -62,9 +63,30 @@ static int latinize(const char* name, char* out, size_t size) {
     return changed;
 }
 
-static void walk(const char* dir) {
-    DIR* listing = opendir(dir);
-    if (listing == NULL) return;
+/* Lines go out in 64 KiB blocks, as kirlatin writes them to a file or a pipe. */
+static char output[64 * 1024];
+static size_t output_used;
+
+static void flush_output(void) {
+    if (output_used > 0 && write(STDOUT_FILENO, output, output_used) < 0) {
+        /* the lines are lost, the walk goes on */
+    }
+    output_used = 0;
+}
+
+static void emit(const char* line, size_t length) {
+    if (output_used + length > sizeof output) flush_output();
+    memcpy(output + output_used, line, length);
+    output_used += length;
+}
+
+/* Walks the directory open as fd, whose path is path; closes fd. */
+static void walk(int fd, const char* path) {
+    DIR* listing = fdopendir(fd);
+    if (listing == NULL) {
+        close(fd);
+        return;
+    }
     struct dirent* entry;
     while ((entry = readdir(listing)) != NULL) {
         const char* name = entry->d_name;
@@ -73,18 +95,18 @@ static void walk(const char* dir) {
         char latin[1024], old_path[4096], new_path[4096], line[8192];
         const int changed = latinize(name, latin, sizeof latin);
         if (!changed && !is_dir) continue;
-        snprintf(new_path, sizeof new_path, "%s/%s", dir, latin);
-        if (changed) {
-            snprintf(old_path, sizeof old_path, "%s/%s", dir, name);
-            if (renameat2(AT_FDCWD, old_path, AT_FDCWD, new_path, RENAME_NOREPLACE) == 0) {
-                const int length = snprintf(line, sizeof line, "rename %s from %s to %s\n",
-                                            is_dir ? "directory" : "file", old_path, new_path);
-                if (write(STDOUT_FILENO, line, (size_t)length) < 0) {
-                    /* the line is lost, the walk goes on */
-                }
-            }
+        snprintf(new_path, sizeof new_path, "%s/%s", path, latin);
+        if (changed &&
+            renameat2(dirfd(listing), name, dirfd(listing), latin, RENAME_NOREPLACE) == 0) {
+            snprintf(old_path, sizeof old_path, "%s/%s", path, name);
+            const int length = snprintf(line, sizeof line, "rename %s from %s to %s\n",
+                                        is_dir ? "directory" : "file", old_path, new_path);
+            emit(line, (size_t)length);
         }
-        if (is_dir) walk(new_path);
+        if (is_dir) {
+            walk(openat(dirfd(listing), latin, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC),
+                 new_path);
+        }
     }
     closedir(listing);
 }
@@ -94,6 +116,9 @@ int main(int argc, char** argv) {
         fputs("use: floor ROOT\n", stderr);
         return 1;
     }
-    walk(argv[1]);
+    const int root = open(argv[1], O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (root < 0) return 1;
+    walk(root, argv[1]);
+    flush_output();
     return 0;
 }

@@ -1,69 +1,79 @@
 // Every service the tool takes from the operating system, and what each one promises. The tool's
 // own logic sees only UTF-16 text; each platform's implementation file converts at this boundary
 // and keeps its own types to itself. CMake builds exactly one implementation file.
+//
+// Below the root the system is reached through open directories and bare names alone: a path the
+// tool composes is text for people, never looked up again, so no entry outside the tree can be
+// reached by swapping a directory for a link while the tool walks.
 #pragma once
 
 #include <cstddef>
 
 #include "text/text.h"
 
-// The separator the tool writes between a directory and a name, as a one-unit text. The front end
-// trims one trailing separator from the root.
+// The separator the tool writes between a directory and a name, as a one-unit text.
 extern const char16_t PATH_SEPARATOR[];
 
 // Every unit the platform takes as a separator between path components; PATH_SEPARATOR is one.
 extern const char16_t COMPONENT_SEPARATORS[];
 
-// The format that composes an entry's full path from its directory and bare name.
+// The format that composes an entry's full path, for people to read, from its directory's path
+// and its bare name.
 extern const char16_t ENTRY_PATH_FORMAT[];
 
-// The format that composes, from a directory path, the pattern listing_first takes.
-extern const char16_t LISTING_PATTERN_FORMAT[];
-
-// Tells how to treat a pattern whose directory is a symbolic link (or other link to a directory:
-// a junction, a mount point).
+// Tells whether opening a directory may follow a symbolic link (or other link to a directory: a
+// junction, a mount point) to where it points.
 enum class LinkPolicy {
-    follow,  // list the directory it points to: only for the root the user named
-    refuse,  // list nothing: a link inside the tree is never followed
+    follow,  // only for the root the user named
+    refuse,  // a link inside the tree is never followed
 };
 
-// An open listing. Only the implementation looks inside.
-struct DirListing {
+// An open directory, through which its entries are listed, opened and moved by their bare names.
+// However the directory is renamed or replaced meanwhile, it stays the directory that was opened.
+// Only the implementation looks inside.
+struct Directory {
     void* handle;
-    void* guard;  // what holds the listed directory in place, where the platform needs it
+    void* state;
 };
 
 // One listed entry: its bare name and whether it is a directory. A device, a pipe or anything
 // else that is not a directory has is_directory false. A link to a directory has it true where
 // the platform lists it with the directory bit (Windows) and false where it lists it as a link
-// of its own kind (Linux, macOS); either way LinkPolicy::refuse never lists what it points to.
+// of its own kind (Linux, macOS); either way LinkPolicy::refuse never opens what it points to.
 struct DirEntry {
     PathBuffer name;
     bool is_directory;
 };
 
-// Opens the listing of the directory named by `pattern` (made with LISTING_PATTERN_FORMAT) and
-// reads its first entry into *entry. Every entry is listed but "." and ".."; an entry whose name
-// would not fit a path buffer is passed over, never cut. Returns true with the listing open; the
-// caller must then call listing_close. While it is open, the entries listed are those of the
-// directory checked when it was opened. Returns false, with nothing open, when the directory
-// cannot be listed (missing, not a directory, no access, a link refused, a name the platform
-// would resolve to another entry) or holds no entry.
-bool listing_first(const char16_t* pattern, LinkPolicy links, DirListing* listing, DirEntry* entry);
+// Opens the directory at `path`, following links; an empty path is the current directory. Only
+// the root the user named, or the directory that holds it, is ever opened by a path. Returns true
+// with *dir open, to be closed with close_directory; false, with nothing open, when path names
+// no directory that can be opened.
+bool open_directory_path(const char16_t* path, Directory* dir);
 
-// Reads the next entry into *entry. Returns false when none is left or the listing fails; the two
-// are not told apart.
-bool listing_next(DirListing* listing, DirEntry* entry);
+// Opens the directory `name` of `parent`, looked up in parent itself. Returns true with *dir
+// open, to be closed with close_directory; false, with nothing open, when it cannot be opened:
+// missing, not a directory, no access, a link under LinkPolicy::refuse, or a name the platform
+// would resolve to another entry.
+bool open_directory(const Directory& parent, const char16_t* name, LinkPolicy links,
+                    Directory* dir);
 
-// Ends a listing opened by listing_first.
-void listing_close(DirListing* listing);
+// Reads the next entry of dir into *entry. Every entry is listed once but "." and ".."; an entry
+// whose name would not fit a path buffer is passed over, never cut. Returns false when none is
+// left or the listing fails; the two are not told apart.
+bool read_entry(Directory* dir, DirEntry* entry);
 
-// Renames old_path to new_path without ever replacing an entry: when new_path exists, or when the
-// file system cannot promise that, nothing changes and the result is false. It only renames: it
-// never copies, and it refuses a path that the platform would resolve to anything but the entry
-// it spells (a device name, for one). A symbolic link is renamed itself, never its target.
-// Returns true only when the entry now stands at new_path and no longer at old_path.
-bool move_without_replacing(const char16_t* old_path, const char16_t* new_path);
+// Closes a directory opened by open_directory_path or open_directory.
+void close_directory(Directory* dir);
+
+// Renames the entry old_name of dir to new_name in dir, never replacing an entry: when new_name
+// exists, or when the file system cannot promise that, nothing changes and the result is false.
+// It only renames: it never copies, and it refuses a name that the platform would resolve to
+// anything but the entry it spells (a device name, for one). A symbolic link is renamed itself,
+// never its target. Returns true only when the entry now stands at new_name and no longer at
+// old_name.
+bool move_without_replacing(const Directory& dir, const char16_t* old_name,
+                            const char16_t* new_name);
 
 // True when path names an existing directory, following a symbolic link; false for anything
 // else, including a path that cannot be queried.

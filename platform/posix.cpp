@@ -1,5 +1,6 @@
 // The platform services on Linux and macOS: byte-string names converted losslessly to UTF-16,
-// listings through open/fdopendir/readdir, moves that never replace, UTF-8 on standard output.
+// directories opened relative to their parent's descriptor, moves within one descriptor that never
+// replace, UTF-8 on standard output.
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -15,7 +16,6 @@
 const char16_t PATH_SEPARATOR[] = u"/";
 const char16_t COMPONENT_SEPARATORS[] = u"/";
 const char16_t ENTRY_PATH_FORMAT[] = u"%s/%s";
-const char16_t LISTING_PATTERN_FORMAT[] = u"%s";
 
 namespace {
 
@@ -101,13 +101,31 @@ void honour_stop_request() {
     _exit(128 + signal_number);  // not reached: the default action ends the process
 }
 
-bool to_bytes(const char16_t* path, char (&bytes)[PATH_BYTES]) {
+bool to_bytes(const char16_t* text, char (&bytes)[PATH_BYTES]) {
     std::size_t length = 0;
-    return utf16_to_utf8(path, text_length(path), bytes, PATH_BYTES, &length);
+    return utf16_to_utf8(text, text_length(text), bytes, PATH_BYTES, &length);
 }
 
-DIR* as_dir(const DirListing* listing) {
-    return static_cast<DIR*>(listing->handle);
+DIR* as_dir(const Directory& dir) {
+    return static_cast<DIR*>(dir.handle);
+}
+
+int descriptor(const Directory& dir) {
+    return dirfd(as_dir(dir));
+}
+
+// Takes over fd, an open directory or -1.
+bool take_directory(int fd, Directory* dir) {
+    DIR* listing = fd < 0 ? nullptr : fdopendir(fd);
+    if (listing == nullptr) {
+        if (fd >= 0) {
+            close(fd);
+        }
+        return false;
+    }
+    dir->handle = listing;
+    dir->state = nullptr;
+    return true;
 }
 
 // Uses the entry type readdir gives; only where the file system gives none is the entry itself
@@ -129,9 +147,9 @@ bool refused_flag(int error) {
     return error == EINVAL || error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP;
 }
 
-bool names_file(const char* path, const struct stat& file) {
+bool names_file(int dir, const char* name, const struct stat& file) {
     struct stat status;
-    return lstat(path, &status) == 0 && status.st_dev == file.st_dev &&
+    return fstatat(dir, name, &status, AT_SYMLINK_NOFOLLOW) == 0 && status.st_dev == file.st_dev &&
            status.st_ino == file.st_ino;
 }
 
@@ -139,72 +157,61 @@ bool names_file(const char* path, const struct stat& file) {
 // that name is taken, and for a directory, which is thus never moved. The old name is removed
 // only while both names still stand for the file that was linked; otherwise the link is undone,
 // and only while it is still the tool's own.
-bool move_by_link(const char* old_path, const char* new_path) {
+bool move_by_link(int dir, const char* old_name, const char* new_name) {
     struct stat file;
     // Flags 0: a symbolic link is linked itself, never its target.
-    if (lstat(old_path, &file) != 0 || linkat(AT_FDCWD, old_path, AT_FDCWD, new_path, 0) != 0) {
+    if (fstatat(dir, old_name, &file, AT_SYMLINK_NOFOLLOW) != 0 ||
+        linkat(dir, old_name, dir, new_name, 0) != 0) {
         return false;
     }
-    const bool linked = names_file(new_path, file);
-    if (linked && names_file(old_path, file) && unlink(old_path) == 0) {
+    const bool linked = names_file(dir, new_name, file);
+    if (linked && names_file(dir, old_name, file) && unlinkat(dir, old_name, 0) == 0) {
         return true;
     }
     if (linked) {
-        unlink(new_path);  // the old name stays: undo the second one
+        unlinkat(dir, new_name, 0);  // the old name stays: undo the second one
     }
     return false;
 }
 
-bool move_bytes(const char* old_path, const char* new_path) {
+bool move_bytes(int dir, const char* old_name, const char* new_name) {
 #if defined(__APPLE__)
-    const int result = renamex_np(old_path, new_path, RENAME_EXCL);
+    const int result = renameatx_np(dir, old_name, dir, new_name, RENAME_EXCL);
 #else
-    const int result = renameat2(AT_FDCWD, old_path, AT_FDCWD, new_path, RENAME_NOREPLACE);
+    const int result = renameat2(dir, old_name, dir, new_name, RENAME_NOREPLACE);
 #endif
     if (result == 0) {
         return true;
     }
     // A file system that cannot rename without replacing says so; never fall back to rename().
-    return refused_flag(errno) && move_by_link(old_path, new_path);
+    return refused_flag(errno) && move_by_link(dir, old_name, new_name);
 }
 
 }  // namespace
 
-bool listing_first(const char16_t* pattern, LinkPolicy links, DirListing* listing,
-                   DirEntry* entry) {
+bool open_directory_path(const char16_t* path, Directory* dir) {
     honour_stop_request();
-    char path[PATH_BYTES];
-    if (!to_bytes(pattern, path)) {
-        return false;
-    }
-    // The walk composes "/name" from the root "/" trimmed to nothing.
-    const char* directory = path[0] == '\0' ? "/" : path;
+    char bytes[PATH_BYTES];
+    return to_bytes(path, bytes) &&
+           take_directory(open(bytes[0] == '\0' ? "." : bytes, O_RDONLY | O_DIRECTORY | O_CLOEXEC),
+                          dir);
+}
+
+bool open_directory(const Directory& parent, const char16_t* name, LinkPolicy links,
+                    Directory* dir) {
+    honour_stop_request();
+    char bytes[PATH_BYTES];
     int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
     if (links == LinkPolicy::refuse) {
         flags |= O_NOFOLLOW;
     }
-    const int fd = open(directory, flags);
-    if (fd < 0) {
-        return false;
-    }
-    DIR* dir = fdopendir(fd);
-    if (dir == nullptr) {
-        close(fd);
-        return false;
-    }
-    listing->handle = dir;
-    listing->guard = nullptr;  // the open descriptor is the directory itself
-    if (listing_next(listing, entry)) {
-        return true;
-    }
-    listing_close(listing);
-    return false;
+    return to_bytes(name, bytes) && take_directory(openat(descriptor(parent), bytes, flags), dir);
 }
 
-bool listing_next(DirListing* listing, DirEntry* entry) {
+bool read_entry(Directory* dir, DirEntry* entry) {
     honour_stop_request();
-    DIR* dir = as_dir(listing);
-    while (const dirent* found = readdir(dir)) {
+    DIR* listing = as_dir(*dir);
+    while (const dirent* found = readdir(listing)) {
         if (is_dot_or_dot_dot(found->d_name)) {
             continue;
         }
@@ -212,23 +219,24 @@ bool listing_next(DirListing* listing, DirEntry* entry) {
         if (!utf8_to_utf16(found->d_name, strlen(found->d_name), entry->name, PATH_UNITS, &units)) {
             continue;
         }
-        entry->is_directory = entry_is_directory(dir, found);
+        entry->is_directory = entry_is_directory(listing, found);
         return true;
     }
     return false;
 }
 
-void listing_close(DirListing* listing) {
-    closedir(as_dir(listing));
-    listing->handle = nullptr;
+void close_directory(Directory* dir) {
+    closedir(as_dir(*dir));
+    dir->handle = nullptr;
 }
 
-bool move_without_replacing(const char16_t* old_path, const char16_t* new_path) {
+bool move_without_replacing(const Directory& dir, const char16_t* old_name,
+                            const char16_t* new_name) {
     honour_stop_request();
     char old_bytes[PATH_BYTES];
     char new_bytes[PATH_BYTES];
-    return to_bytes(old_path, old_bytes) && to_bytes(new_path, new_bytes) &&
-           move_bytes(old_bytes, new_bytes);
+    return to_bytes(old_name, old_bytes) && to_bytes(new_name, new_bytes) &&
+           move_bytes(descriptor(dir), old_bytes, new_bytes);
 }
 
 bool is_directory(const char16_t* path) {

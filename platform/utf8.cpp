@@ -94,41 +94,58 @@ bool utf16_to_utf8(const char16_t* text, std::size_t units, char* dest, std::siz
     if (capacity == 0) {
         return false;
     }
+    auto* out = reinterpret_cast<unsigned char*>(dest);
     std::size_t written = 0;
     bool fit = true;
     for (std::size_t i = 0; i < units; ++i) {
-        const char16_t unit = text[i];
-        unsigned char out[4];
-        std::size_t size = 0;
-        if (unit >= ESCAPE_BASE + 0x80 && unit <= ESCAPE_BASE + 0xFF) {
-            out[size++] = static_cast<unsigned char>(unit - ESCAPE_BASE);
-        } else if (unit < 0x80) {
-            out[size++] = static_cast<unsigned char>(unit);
+        // A run of ASCII, most of any path, takes the short way.
+        const std::size_t room = capacity - 1 - written;
+        const std::size_t run_end = units - i < room ? units : i + room;
+        // Four units at a time while all four are ASCII.
+        while (i + 4 <= run_end && (text[i] | text[i + 1] | text[i + 2] | text[i + 3]) < 0x80) {
+            for (std::size_t k = 0; k < 4; ++k) {
+                out[written + k] = static_cast<unsigned char>(text[i + k]);
+            }
+            written += 4;
+            i += 4;
+        }
+        while (i < run_end && text[i] < 0x80) {
+            out[written++] = static_cast<unsigned char>(text[i++]);
+        }
+        if (i == units) {
+            break;
+        }
+        const char32_t unit = text[i];
+        std::size_t size = 3;
+        if (unit < 0x80 || (unit >= ESCAPE_BASE + 0x80 && unit <= ESCAPE_BASE + 0xFF)) {
+            size = 1;
         } else if (unit < 0x800) {
-            out[size++] = static_cast<unsigned char>(0xC0 | (unit >> 6));
-            out[size++] = static_cast<unsigned char>(0x80 | (unit & 0x3F));
+            size = 2;
         } else if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < units && text[i + 1] >= 0xDC00 &&
                    text[i + 1] <= 0xDFFF) {
-            const char32_t code_point =
-                0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            out[size++] = static_cast<unsigned char>(0xF0 | (code_point >> 18));
-            out[size++] = static_cast<unsigned char>(0x80 | ((code_point >> 12) & 0x3F));
-            out[size++] = static_cast<unsigned char>(0x80 | ((code_point >> 6) & 0x3F));
-            out[size++] = static_cast<unsigned char>(0x80 | (code_point & 0x3F));
-        } else {
-            out[size++] = static_cast<unsigned char>(0xE0 | (unit >> 12));
-            out[size++] = static_cast<unsigned char>(0x80 | ((unit >> 6) & 0x3F));
-            out[size++] = static_cast<unsigned char>(0x80 | (unit & 0x3F));
+            size = 4;
         }
         if (written + size >= capacity) {
             fit = false;
             break;
         }
-        for (std::size_t k = 0; k < size; ++k) {
-            dest[written++] = static_cast<char>(out[k]);
-        }
-        if (size == 4) {
-            ++i;  // the low half of the pair went out with it
+        unsigned char* at = out + written;
+        written += size;
+        if (size == 1) {
+            at[0] = static_cast<unsigned char>(unit < 0x80 ? unit : unit - ESCAPE_BASE);
+        } else if (size == 2) {
+            at[0] = static_cast<unsigned char>(0xC0 | (unit >> 6));
+            at[1] = static_cast<unsigned char>(0x80 | (unit & 0x3F));
+        } else if (size == 3) {
+            at[0] = static_cast<unsigned char>(0xE0 | (unit >> 12));
+            at[1] = static_cast<unsigned char>(0x80 | ((unit >> 6) & 0x3F));
+            at[2] = static_cast<unsigned char>(0x80 | (unit & 0x3F));
+        } else {
+            const char32_t code_point = 0x10000 + ((unit - 0xD800) << 10) + (text[++i] - 0xDC00);
+            at[0] = static_cast<unsigned char>(0xF0 | (code_point >> 18));
+            at[1] = static_cast<unsigned char>(0x80 | ((code_point >> 12) & 0x3F));
+            at[2] = static_cast<unsigned char>(0x80 | ((code_point >> 6) & 0x3F));
+            at[3] = static_cast<unsigned char>(0x80 | (code_point & 0x3F));
         }
     }
     dest[written] = '\0';

@@ -1,5 +1,6 @@
 // The platform services on Windows, through the wide-character Win32 API, whose names and paths
-// are UTF-16 already.
+// are UTF-16 already. Every directory the walk lists is held open without FILE_SHARE_DELETE until
+// it is closed, so the paths through which Win32 reaches its entries keep naming the same ones.
 #include <windows.h>
 
 #include "platform/platform.h"
@@ -10,97 +11,117 @@ static_assert(sizeof(wchar_t) == sizeof(char16_t), "Win32 text is UTF-16");
 const char16_t PATH_SEPARATOR[] = u"\\";
 const char16_t COMPONENT_SEPARATORS[] = u"\\/";
 const char16_t ENTRY_PATH_FORMAT[] = u"%s\\%s";
-const char16_t LISTING_PATTERN_FORMAT[] = u"%s\\*.*";
 
 namespace {
 
-// What LISTING_PATTERN_FORMAT adds after the directory: a backslash and "*.*".
-constexpr std::size_t PATTERN_SUFFIX_UNITS = 4;
-
 // Bytes for any message that fits a path buffer, however it encodes in UTF-8.
 constexpr std::size_t MESSAGE_BYTES = PATH_UNITS * 3;
+
+// Room for a path the system is given: the root as typed, whose trailing separators the lines
+// leave out, and a name per level below it.
+constexpr std::size_t SYSTEM_PATH_UNITS = 2 * PATH_UNITS;
+
+// What an open directory keeps besides its handle. While the handle holds the directory in place,
+// its path names this same directory, and so does every path composed from it; the listing reads
+// its records through the handle, so it needs no pattern after the path.
+struct DirectoryState {
+    char16_t path[SYSTEM_PATH_UNITS];
+    DWORD next_record;  // offset in records of the next record to read
+    bool records_left;  // records holds records from next_record on
+    alignas(LONGLONG) unsigned char records[32 * 1024];
+};
 
 const wchar_t* wide(const char16_t* text) {
     return reinterpret_cast<const wchar_t*>(text);
 }
 
-bool is_dot_or_dot_dot(const wchar_t* name) {
-    return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
+DirectoryState* state_of(const Directory& dir) {
+    return static_cast<DirectoryState*>(dir.state);
 }
 
-// Copies the record's name and directory bit into *entry; false for "." and "..", which are
-// never listed. A link to a directory (junction, directory symbolic link) carries the directory
-// bit, so it is renamed like a directory; listing_first refuses to enter it.
-bool take_entry(const WIN32_FIND_DATAW& record, DirEntry* entry) {
-    if (is_dot_or_dot_dot(record.cFileName)) {
+bool is_dot_or_dot_dot(const char16_t* name) {
+    return name[0] == u'.' && (name[1] == u'\0' || (name[1] == u'.' && name[2] == u'\0'));
+}
+
+// Composes the path through which the system reaches `name` in the directory at dir_path.
+bool compose_path(const char16_t* dir_path, const char16_t* name,
+                  char16_t (&path)[SYSTEM_PATH_UNITS]) {
+    const std::size_t length = text_length(dir_path);
+    const bool ends_in_separator =
+        length > 0 && (dir_path[length - 1] == u'\\' || dir_path[length - 1] == u'/');
+    return format_text(path, ends_in_separator ? u"%s%s" : u"%s\\%s", dir_path, name);
+}
+
+// Copies a record's name and directory bit into *entry; false for "." and "..", which are never
+// listed, and for a name too long for a path buffer. A link to a directory (junction, directory
+// symbolic link) carries the directory bit, so it is renamed like a directory; open_directory
+// refuses to enter it.
+bool take_entry(const FILE_ID_BOTH_DIR_INFO& record, DirEntry* entry) {
+    const std::size_t units = record.FileNameLength / sizeof(WCHAR);
+    if (units >= PATH_UNITS) {
         return false;
     }
-    std::size_t units = 0;
-    while (units < PATH_UNITS && record.cFileName[units] != L'\0') {
-        entry->name[units] = static_cast<char16_t>(record.cFileName[units]);
-        ++units;
-    }
-    if (units == PATH_UNITS) {
-        return false;  // unterminated: never taken in part
+    for (std::size_t i = 0; i < units; ++i) {
+        entry->name[i] = static_cast<char16_t>(record.FileName[i]);
     }
     entry->name[units] = u'\0';
-    entry->is_directory = (record.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    return true;
+    entry->is_directory = (record.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return !is_dot_or_dot_dot(entry->name);
 }
 
-// Opens the directory a listing is about to read so that, until the handle is closed, it can be
-// neither renamed nor removed (no FILE_SHARE_DELETE): the path then names this same directory
-// from the check below to the end of the listing. Under LinkPolicy::refuse a link is opened
-// itself, never its target, and refused: it has FILE_ATTRIBUTE_REPARSE_POINT. So is a last
-// component that Win32 would strip to another name. Returns INVALID_HANDLE_VALUE when the
-// directory must not or cannot be listed.
-HANDLE hold_directory(const char16_t* pattern, LinkPolicy links) {
-    const std::size_t pattern_units = text_length(pattern);
-    if (pattern_units < PATTERN_SUFFIX_UNITS) {
-        return INVALID_HANDLE_VALUE;
-    }
-    PathBuffer directory;
-    std::size_t units = pattern_units - PATTERN_SUFFIX_UNITS;
-    // "" and "C:" name the root only with their backslash ("\", "C:\"); so may a share.
-    if (links == LinkPolicy::follow || units == 0 || pattern[units - 1] == u':') {
-        ++units;
-    }
-    for (std::size_t i = 0; i < units; ++i) {
-        directory[i] = pattern[i];
-    }
-    directory[units] = u'\0';
+// Opens the directory at path so that, until the handle is closed, it can be neither renamed nor
+// removed (no FILE_SHARE_DELETE), and gives it its state. Under LinkPolicy::refuse a link is
+// opened itself, never its target, and refused: it has FILE_ATTRIBUTE_REPARSE_POINT.
+bool hold_directory(const char16_t* path, LinkPolicy links, Directory* dir) {
     DWORD flags = FILE_FLAG_BACKUP_SEMANTICS;  // needed to open a directory at all
     if (links == LinkPolicy::refuse) {
         flags |= FILE_FLAG_OPEN_REPARSE_POINT;
-        if (has_stripped_ending(last_component(directory))) {
-            return INVALID_HANDLE_VALUE;
-        }
     }
     const HANDLE held =
-        CreateFileW(wide(directory), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+        CreateFileW(wide(path), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags, nullptr);
     if (held == INVALID_HANDLE_VALUE) {
-        return held;
+        return false;
     }
     // Asked by path once the directory is held, since not every file system reports a link's
     // reparse point through the handle.
-    const DWORD attributes = GetFileAttributesW(wide(directory));
+    const DWORD attributes = GetFileAttributesW(wide(path));
     const bool refused =
         attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
         (links == LinkPolicy::refuse && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
-    if (refused) {
-        CloseHandle(held);
-        return INVALID_HANDLE_VALUE;
+    auto* state =
+        refused
+            ? nullptr
+            : static_cast<DirectoryState*>(HeapAlloc(GetProcessHeap(), 0, sizeof(DirectoryState)));
+    if (state != nullptr && format_text(state->path, u"%s", path)) {
+        state->records_left = false;
+        dir->handle = held;
+        dir->state = state;
+        return true;
     }
-    return held;
+    if (state != nullptr) {
+        HeapFree(GetProcessHeap(), 0, state);
+    }
+    CloseHandle(held);
+    return false;
 }
 
-// True when a move between these paths would act on the entries they spell: no reserved device
-// name as the target and no last component whose ending Win32 would strip.
-bool names_entries_exactly(const char16_t* old_path, const char16_t* new_path) {
-    const char16_t* new_name = last_component(new_path);
-    return !is_reserved_device_name(new_name) && !has_stripped_ending(new_name) &&
-           !has_stripped_ending(last_component(old_path));
+// True when name holds a colon, which Win32 reads as a drive or a stream.
+bool names_stream(const char16_t* name) {
+    for (const char16_t* unit = name; *unit != u'\0'; ++unit) {
+        if (*unit == u':') {
+            return true;
+        }
+    }
+    return false;
+}
+
+// True when a move between these names would act on the entries they spell: no stream, no
+// reserved device name as the target, and no ending that Win32 would strip.
+bool names_entries_exactly(const char16_t* old_name, const char16_t* new_name) {
+    return !names_stream(old_name) && !names_stream(new_name) &&
+           !is_reserved_device_name(new_name) && !has_stripped_ending(new_name) &&
+           !has_stripped_ending(old_name);
 }
 
 // True when a move of old_path would rename the entry itself. A link qualifies only when the file
@@ -144,47 +165,54 @@ bool write_all(HANDLE output, const char* bytes, std::size_t length) {
 
 }  // namespace
 
-bool listing_first(const char16_t* pattern, LinkPolicy links, DirListing* listing,
-                   DirEntry* entry) {
-    const HANDLE held = hold_directory(pattern, links);
-    if (held == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    WIN32_FIND_DATAW record;
-    const HANDLE find = FindFirstFileW(wide(pattern), &record);
-    if (find == INVALID_HANDLE_VALUE) {
-        CloseHandle(held);
-        return false;
-    }
-    listing->handle = find;
-    listing->guard = held;
-    if (take_entry(record, entry) || listing_next(listing, entry)) {
-        return true;
-    }
-    listing_close(listing);
-    return false;
+bool open_directory_path(const char16_t* path, Directory* dir) {
+    return hold_directory(path[0] == u'\0' ? u"." : path, LinkPolicy::follow, dir);
 }
 
-bool listing_next(DirListing* listing, DirEntry* entry) {
-    WIN32_FIND_DATAW record;
-    while (FindNextFileW(static_cast<HANDLE>(listing->handle), &record)) {
+bool open_directory(const Directory& parent, const char16_t* name, LinkPolicy links,
+                    Directory* dir) {
+    char16_t path[SYSTEM_PATH_UNITS];
+    return !has_stripped_ending(name) && compose_path(state_of(parent)->path, name, path) &&
+           hold_directory(path, links, dir);
+}
+
+bool read_entry(Directory* dir, DirEntry* entry) {
+    DirectoryState* state = state_of(*dir);
+    for (;;) {
+        if (!state->records_left) {
+            if (!GetFileInformationByHandleEx(static_cast<HANDLE>(dir->handle),
+                                              FileIdBothDirectoryInfo, state->records,
+                                              sizeof state->records)) {
+                return false;  // ERROR_NO_MORE_FILES, or a failure: either way the end
+            }
+            state->next_record = 0;
+            state->records_left = true;
+        }
+        const auto& record =
+            *reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(state->records + state->next_record);
+        state->records_left = record.NextEntryOffset != 0;
+        state->next_record += record.NextEntryOffset;
         if (take_entry(record, entry)) {
             return true;
         }
     }
-    return false;
 }
 
-void listing_close(DirListing* listing) {
-    FindClose(static_cast<HANDLE>(listing->handle));
-    CloseHandle(static_cast<HANDLE>(listing->guard));
-    listing->handle = nullptr;
-    listing->guard = nullptr;
+void close_directory(Directory* dir) {
+    CloseHandle(static_cast<HANDLE>(dir->handle));
+    HeapFree(GetProcessHeap(), 0, dir->state);
+    dir->handle = nullptr;
+    dir->state = nullptr;
 }
 
-bool move_without_replacing(const char16_t* old_path, const char16_t* new_path) {
+bool move_without_replacing(const Directory& dir, const char16_t* old_name,
+                            const char16_t* new_name) {
+    char16_t old_path[SYSTEM_PATH_UNITS];
+    char16_t new_path[SYSTEM_PATH_UNITS];
     // No flags: MoveFileExW then neither replaces an existing entry nor copies across volumes.
-    return names_entries_exactly(old_path, new_path) && moves_entry_itself(old_path) &&
+    return names_entries_exactly(old_name, new_name) &&
+           compose_path(state_of(dir)->path, old_name, old_path) &&
+           compose_path(state_of(dir)->path, new_name, new_path) && moves_entry_itself(old_path) &&
            MoveFileExW(wide(old_path), wide(new_path), 0) != 0;
 }
 

@@ -25,16 +25,6 @@ bool spells(const char16_t* name, std::size_t length, const char16_t* word) {
 
 }  // namespace
 
-const char16_t* last_component(const char16_t* path) {
-    const char16_t* start = path;
-    for (const char16_t* unit = path; *unit != u'\0'; ++unit) {
-        if (*unit == u'\\' || *unit == u'/') {
-            start = unit + 1;
-        }
-    }
-    return start;
-}
-
 bool is_reserved_device_name(const char16_t* name) {
     std::size_t base = 0;
     while (name[base] != u'\0' && name[base] != u'.' && name[base] != u':') {

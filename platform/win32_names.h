@@ -6,10 +6,6 @@
 
 #include <cstddef>
 
-// The last component of path: what follows its last backslash or slash (all of path when it has
-// none).
-const char16_t* last_component(const char16_t* path);
-
 // True when `name` (one path component) is a reserved DOS device name: CON, PRN, AUX, NUL,
 // COM0-COM9, LPT0-LPT9, or COM and LPT with a superscript one, two or three; in any letter case,
 // alone or before an extension or a stream (what follows the first dot or colon), trailing spaces

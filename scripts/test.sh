@@ -34,6 +34,6 @@ run_suite build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang 
     -DKIRLATIN_TESTS=OFF -DKIRLATIN_FUZZ=ON -DKIRLATIN_FUZZ_SECONDS=20
 
 echo "== Formatting"
-find app fuzz latinize platform testing text tree -name '*.cpp' -o -name '*.h' -o -name '*.c' |
+find app console fuzz latinize platform testing text tree -name '*.cpp' -o -name '*.h' -o -name '*.c' |
     xargs clang-format --dry-run -Werror
 echo "formatting: ok"

@@ -1,6 +1,6 @@
-/* Makes the tool see a file system of an older kind (NFS, older FUSE, kernels before 3.15): when
-   loaded with LD_PRELOAD, renameat2 refuses every call, with each error such systems give in
-   turn, and readdir gives no entry types (DT_UNKNOWN). */
+// Makes the tool see a file system of an older kind (NFS, older FUSE, kernels before 3.15): when
+// loaded with LD_PRELOAD, renameat2 refuses every call, with each error such systems give in
+// turn, and readdir gives no entry types (DT_UNKNOWN).
 #define _GNU_SOURCE
 #include <dirent.h>
 #include <dlfcn.h>

@@ -19,8 +19,7 @@ run_on_sample() {
 if [ -f "$build/kirlatin.exe" ]; then
     cpack -G ZIP --config "$build/CPackConfig.cmake" -B "$work" >/dev/null
     (cd "$work" && cmake -E tar xf "kirlatin-$version-win64.zip")
-    run_on_sample "$wine_run" "$work/kirlatin-$version-win64/kirlatin.exe"
-    exit 0
+    run_on_sample "$wine_run" "$work/kirlatin-$version-win64/kirlatin.exe" && exit 0
 fi
 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work" >/dev/null
 dpkg -x "$work/kirlatin_${version}_$(dpkg --print-architecture).deb" "$work/root"

@@ -22,12 +22,14 @@ std::size_t text_length(const char16_t* text);
 // it stands. Returns true when the whole result fit with its terminator. Returns false when it
 // did not (or capacity is 0): dest then holds the longest prefix that fits and does not end
 // between the two halves of a surrogate pair. dest is always terminated when capacity > 0, and
-// nothing is ever written past dest[capacity - 1].
+// nothing is ever written past dest[capacity - 1]. *length receives the units before the
+// terminator.
 bool format_text_list(char16_t* dest, std::size_t capacity, const char16_t* format,
-                      const char16_t* const* args, std::size_t arg_count);
+                      const char16_t* const* args, std::size_t arg_count, std::size_t* length);
 
 template <std::size_t N, typename... Texts>
 bool format_text(char16_t (&dest)[N], const char16_t* format, const Texts*... texts) {
     const char16_t* args[] = {texts..., nullptr};
-    return format_text_list(dest, N, format, args, sizeof...(texts));
+    std::size_t length = 0;
+    return format_text_list(dest, N, format, args, sizeof...(texts), &length);
 }

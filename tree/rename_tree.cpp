@@ -1,8 +1,10 @@
-// The walk: list a directory, rename its entries, descend, and last try the directory itself.
-// Every path is composed in a fixed buffer and checked; a path that does not fit is never used.
+// The walk: list a directory, rename its entries, descend, and last try the root itself.
+// Entries are reached through the open directory that holds them and their bare names. The full
+// paths composed here are the text of the lines, each in a fixed buffer and checked: an entry
+// whose path does not fit is left as is, and said so.
 #include "tree/rename_tree.h"
 
-#include "app/console.h"
+#include "console/console.h"
 #include "latinize/latinize.h"
 #include "platform/platform.h"
 
@@ -12,16 +14,8 @@ constexpr char16_t FILE_RENAMED[] = u"rename file from %s to %s\n";
 constexpr char16_t DIRECTORY_RENAMED[] = u"rename directory from %s to %s\n";
 constexpr char16_t LEFT_AS_IS[] = u"left as is, path too long: %s%s%s\n";
 
-void report_left_as_is(const char16_t* dir, const char16_t* name) {
-    console_print(LEFT_AS_IS, dir, PATH_SEPARATOR, name);
-}
-
-void report_left_as_is(const char16_t* path) {
-    console_print(LEFT_AS_IS, path, u"", u"");
-}
-
-bool is_dot_or_dot_dot(const char16_t* name) {
-    return name[0] == u'.' && (name[1] == u'\0' || (name[1] == u'.' && name[2] == u'\0'));
+void report_left_as_is(const char16_t* dir_path, const char16_t* name) {
+    console_print(LEFT_AS_IS, dir_path, PATH_SEPARATOR, name);
 }
 
 bool is_separator(char16_t unit) {
@@ -33,36 +27,34 @@ bool is_separator(char16_t unit) {
     return false;
 }
 
+// Where path's last component starts: just past its last separator, 0 when it has none.
+std::size_t last_component_start(const char16_t* path) {
+    std::size_t start = 0;
+    for (std::size_t i = 0; path[i] != u'\0'; ++i) {
+        if (is_separator(path[i])) {
+            start = i + 1;
+        }
+    }
+    return start;
+}
+
 // True when `moved` differs from `path` in the last component alone, so that a move between them
 // keeps the entry in its parent directory.
 bool keeps_parent(const char16_t* path, const char16_t* moved) {
-    std::size_t parent_end = 0;  // just past the last separator, 0 when there is none
-    for (std::size_t i = 0; path[i] != u'\0'; ++i) {
-        if (is_separator(path[i])) {
-            parent_end = i + 1;
-        }
-    }
-    for (std::size_t i = 0; i < parent_end; ++i) {
+    const std::size_t start = last_component_start(path);
+    for (std::size_t i = 0; i < start; ++i) {
         if (moved[i] != path[i]) {
             return false;
         }
     }
-    for (std::size_t i = parent_end; moved[i] != u'\0'; ++i) {
-        if (is_separator(moved[i])) {
-            return false;
-        }
-    }
-    return true;
+    return last_component_start(moved + start) == 0;
 }
 
-void walk(const char16_t* dir, LinkPolicy links);
+void walk(Directory* dir, const char16_t* dir_path);
 
 // Renames one entry of dir when its name changes, then descends into it when it is a directory.
-void visit_entry(const char16_t* dir, const DirEntry& entry) {
+void visit_entry(Directory* dir, const char16_t* dir_path, const DirEntry& entry) {
     const char16_t* name = entry.name;
-    if (entry.is_directory && is_dot_or_dot_dot(name)) {
-        return;
-    }
     PathBuffer latin;
     bool fit = false;
     const bool changed = latinize_name(name, latin, &fit);
@@ -70,58 +62,76 @@ void visit_entry(const char16_t* dir, const DirEntry& entry) {
         return;
     }
     PathBuffer new_path;
-    if (!fit || !format_text(new_path, ENTRY_PATH_FORMAT, dir, latin)) {
-        report_left_as_is(dir, name);
+    PathBuffer old_path;
+    if (!fit || !format_text(new_path, ENTRY_PATH_FORMAT, dir_path, latin) ||
+        !format_text(old_path, ENTRY_PATH_FORMAT, dir_path, name)) {
+        report_left_as_is(dir_path, name);
         return;
     }
-    if (changed) {
-        PathBuffer& old_path = latin;  // the Latin name is in new_path now
-        if (!format_text(old_path, ENTRY_PATH_FORMAT, dir, name)) {
-            report_left_as_is(dir, name);
-            return;
-        }
-        if (move_without_replacing(old_path, new_path)) {
-            console_print(entry.is_directory ? DIRECTORY_RENAMED : FILE_RENAMED, old_path,
-                          new_path);
-        }
+    if (changed && move_without_replacing(*dir, name, latin)) {
+        console_print(entry.is_directory ? DIRECTORY_RENAMED : FILE_RENAMED, old_path, new_path);
     }
-    if (entry.is_directory) {
-        // Under its new name; when the move failed, into whatever bears that name already.
-        walk(new_path, LinkPolicy::refuse);
+    Directory subdirectory;
+    // Under its new name; when the move failed, into whatever bears that name already.
+    if (entry.is_directory && open_directory(*dir, latin, LinkPolicy::refuse, &subdirectory)) {
+        walk(&subdirectory, new_path);
+        close_directory(&subdirectory);
     }
 }
 
-void walk(const char16_t* dir, LinkPolicy links) {
-    PathBuffer pattern;
-    DirListing listing;
+void walk(Directory* dir, const char16_t* dir_path) {
     DirEntry entry;
-    if (format_text(pattern, LISTING_PATTERN_FORMAT, dir) &&
-        listing_first(pattern, links, &listing, &entry)) {
-        do {
-            visit_entry(dir, entry);
-        } while (listing_next(&listing, &entry));
-        listing_close(&listing);
-    }
-
-    PathBuffer latin;
-    bool fit = false;
-    // Only the directory's own name may change: a move to another parent would carry the
-    // directory out of the walked tree. A cut Latin path that already differs within the parent
-    // is left alone as quietly as a whole one.
-    if (!latinize_name(dir, latin, &fit) || !keeps_parent(dir, latin)) {
-        return;
-    }
-    if (!fit) {
-        report_left_as_is(dir);
-        return;
-    }
-    if (move_without_replacing(dir, latin)) {
-        console_print(DIRECTORY_RENAMED, dir, latin);
+    while (read_entry(dir, &entry)) {
+        visit_entry(dir, dir_path, entry);
     }
 }
 
 }  // namespace
 
-void rename_tree(const char16_t* dir) {
-    walk(dir, LinkPolicy::follow);
+void rename_tree(const char16_t* root) {
+    // The lines show the root without trailing separators, so that every path composed below it
+    // takes exactly one and its last component is the root's own name. "/" thus becomes "", whose
+    // entries read "/name".
+    PathBuffer root_path;
+    if (!format_text(root_path, u"%s", root)) {
+        return;
+    }
+    std::size_t length = text_length(root_path);
+    while (length > 0 && is_separator(root_path[length - 1])) {
+        root_path[--length] = u'\0';
+    }
+
+    // Only the root's own name may change: a move to another parent would carry it out of the
+    // place the user named. A cut Latin path that already differs within the parent is left
+    // alone as quietly as a whole one.
+    PathBuffer latin;
+    bool fit = false;
+    const bool renames_root =
+        latinize_name(root_path, latin, &fit) && keeps_parent(root_path, latin);
+    const std::size_t name_start = last_component_start(root_path);
+    PathBuffer parent_path;
+    for (std::size_t i = 0; i < name_start; ++i) {
+        parent_path[i] = root_path[i];
+    }
+    parent_path[name_start] = u'\0';
+
+    // The root is opened through the directory that holds it, which then serves for its final
+    // move; where that fails, by its path, and its name is left.
+    Directory parent;
+    Directory dir;
+    const bool parent_open = renames_root && open_directory_path(parent_path, &parent);
+    const char16_t* root_name = root_path + name_start;
+    if ((parent_open && open_directory(parent, root_name, LinkPolicy::follow, &dir)) ||
+        open_directory_path(root, &dir)) {
+        walk(&dir, root_path);
+        close_directory(&dir);
+    }
+    if (renames_root && !fit) {
+        console_print(LEFT_AS_IS, root_path, u"", u"");
+    } else if (parent_open && move_without_replacing(parent, root_name, latin + name_start)) {
+        console_print(DIRECTORY_RENAMED, root_path, latin);
+    }
+    if (parent_open) {
+        close_directory(&parent);
+    }
 }

@@ -1,5 +1,5 @@
 // console_print: bounded formatting, cutting overlong messages, and the write.
-#include "app/console.h"
+#include "console/console.h"
 
 #include "platform/platform.h"
 
@@ -7,12 +7,9 @@ std::size_t console_print_list(const char16_t* format, const char16_t* const* ar
                                std::size_t arg_count) {
     PathBuffer message;
     std::size_t length = 0;
-    if (format_text_list(message, PATH_UNITS, format, args, arg_count)) {
-        length = text_length(message);
-    } else {
+    if (!format_text_list(message, PATH_UNITS, format, args, arg_count, &length)) {
         const std::size_t format_length = text_length(format);
         const bool ends_line = format_length > 0 && format[format_length - 1] == u'\n';
-        length = text_length(message);
         if (ends_line) {
             if (length > PATH_UNITS - 2) {
                 length = PATH_UNITS - 2;
