@@ -8,10 +8,10 @@
 
 TEST(Utf8, Table) {
     const std::pair<std::string, std::u16string> cases[] = {
-        {"Москва €😀a \xdf\xbf \xe0\xa0\x80 \xe1\x80\x80 \xef\xbf\xbd",
-         u"Москва €😀a \u07FF \u0800 \u1000 \uFFFD"},
-        {"😀 \xf0\x90\x80\x80 \xf3\xbf\xbf\xbf \xf4\x8f\xb0\x80 \xf4\x8f\xbf\xbf",
-         u"😀 \U00010000 \U000FFFFF \U0010FC00 \U0010FFFF"},
+        {"ab€abc€ \xc2\x80 \xdf\xbf \xe0\xa0\x80 \xe1\x80\x80 \xed\x9f\xbf 😀\xef\xbf\xbd",
+         u"ab€abc€ \u0080 \u07FF \u0800 \u1000 \uD7FF 😀\uFFFD"},
+        {"Москва 😀 \xf0\x90\x80\x80 \xf3\xbf\xbf\xbf \xf4\x8f\xb0\x80 \xf4\x8f\xbf\xbf",
+         u"Москва 😀 \U00010000 \U000FFFFF \U0010FC00 \U0010FFFF"},
         // Cut short, not continued, overlong, an encoded surrogate, past U+10FFFF.
         {"\xff\xd0\x9c a\xd0 \xe2\x82!", u"\xDCFFМ a\xDCD0 \xDCE2\xDC82!"},
         {"\xc0\xaf \xe0\x80\x80 \xf0\x80\x80\x80",
@@ -35,4 +35,9 @@ TEST(Utf8, Table) {
     EXPECT_TRUE(utf16_to_utf8(u"€", 1, bytes, utf8_capacity_for(1), &count));
     EXPECT_FALSE(utf16_to_utf8(u"€", 1, bytes, 3, &count));
     EXPECT_FALSE(utf16_to_utf8(u"€", 1, nullptr, 0, &count));
+    // ASCII after a wider character, up to the last byte and past it; a lone high surrogate.
+    EXPECT_TRUE(utf16_to_utf8(u"€abc", 4, bytes, 8, &count) && count == 6);
+    EXPECT_FALSE(utf16_to_utf8(u"€abc", 4, bytes, 6, &count));
+    EXPECT_TRUE(utf16_to_utf8(u"\xD800z", 2, bytes, 5, &count));
+    EXPECT_EQ(std::string(bytes, count), "\xed\xa0\x80z");
 }

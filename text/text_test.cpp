@@ -16,6 +16,8 @@ TEST(FormatText, FitsOrSaysSoWithoutOverrunning) {
     EXPECT_FALSE(
         format_text_list(buffer, 5, u"%s/%s", args, 2, &length));  // the pair would not fit
     EXPECT_EQ(std::u16string(buffer, length), u"ab/");
+    EXPECT_FALSE(format_text_list(buffer, 2, u"%s", args + 1, 1, &length));  // nor half alone
+    EXPECT_EQ(length, 0u);
     EXPECT_TRUE(format_text_list(buffer, 1, u"%s", args, 0, &length));  // no text left: empty
     EXPECT_FALSE(format_text_list(buffer + 10, 0, u"a", args, 0, &length));
     EXPECT_EQ(buffer[10], u'#');

@@ -115,8 +115,8 @@ void rename_tree(const char16_t* root) {
     }
     parent_path[name_start] = u'\0';
 
-    // The root is opened through the directory that holds it, which then serves for its final
-    // move; where that fails, by its path, and its name is left.
+    // A root to be renamed is opened through the directory that holds it, which then serves for
+    // its final move; any other root, or one that cannot be opened so, by its path.
     Directory parent;
     Directory dir;
     const bool parent_open = renames_root && open_directory_path(parent_path, &parent);
