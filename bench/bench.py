@@ -3,17 +3,21 @@
 
     bench.py KIRLATIN FLOOR WORKDIR [ENTRIES...]
 
-Makes the trees in WORKDIR (bench/make_tree.py); at each size runs the commands compared in one
-hyperfine run, and reports the median of the run-by-run ratios kirlatin / other, and the ratio
-of the mean user CPU of the renaming runs. Every renaming run starts from a fresh copy of its
-tree (hard links: the copy's names are its own). Peak memory is the largest resident set of a
-single kirlatin run, as GNU time reports it.
+Makes the trees in WORKDIR (bench/make_tree.py). At each size the commands compared run in turn,
+run after run (the order reversed every other run, after one run of each to warm up), so that
+every run of kirlatin has the others right beside it in time: a drift of the machine then
+shifts both sides of a ratio alike. Each ratio is the median of the run-by-run ratios
+kirlatin / other; the times shown are the medians of each, and user CPU the mean over the runs,
+as wait4() reports it. Every renaming run starts from a fresh copy of its tree (hard links: the
+copy's names are its own), made before the clock starts. Peak memory is the largest resident set
+of a single kirlatin run, as GNU time reports it (a child of Python would count the Python it
+was forked from).
 """
-import json
 import os
 import statistics
 import subprocess
 import sys
+import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -29,35 +33,50 @@ def label(entries):
     return f"{entries // 1000000}M" if entries >= 1000000 else f"{entries // 1000}k"
 
 
-def side_by_side(work, name, commands, runs, output="null", prepare=None):
-    """Runs the commands in one hyperfine run; returns, for each command after the first, the
-    median of the run-by-run ratios of the first to it, and the results as hyperfine gives them
-    (median time, mean user CPU)."""
-    report = os.path.join(work, name + ".json")
-    command = ["hyperfine", "--shell=none", "--style=none", "--runs", str(runs),
-               "--output", output, "--export-json", report]
-    if prepare:
-        command += ["--prepare", prepare]
-    else:
-        command += ["--warmup", "2"]
-    subprocess.run(command + commands, check=True, stdout=subprocess.DEVNULL)
-    with open(report) as data:
-        results = json.load(data)["results"]
-    ratios = [statistics.median(a / b for a, b in zip(results[0]["times"], other["times"]))
-              for other in results[1:]]
-    return ratios, results
-
-
-def ms(seconds):
-    return f"{seconds * 1000:.0f} ms"
+def run_once(command, output):
+    """Runs command with its standard output into the file `output`; returns its wall time and
+    user CPU time, in seconds."""
+    with open(output, "wb") as out:
+        start = time.perf_counter()
+        process = subprocess.Popen(command, stdout=out)
+        _, status, usage = os.wait4(process.pid, 0)
+        wall = time.perf_counter() - start
+    process.returncode = os.waitstatus_to_exitcode(status)
+    if process.returncode != 0:
+        sys.exit(f"{' '.join(command)} exited with {process.returncode}")
+    return wall, usage.ru_utime
 
 
 def peak_rss_kib(command, prepare=None):
     if prepare:
-        subprocess.run(prepare, shell=True, check=True)
+        prepare()
     result = subprocess.run(["/usr/bin/time", "--format=%M"] + command, check=True,
                             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
     return int(result.stderr.strip().splitlines()[-1])
+
+
+def side_by_side(commands, runs, output=os.devnull, prepare=None):
+    """Runs the commands in turn; returns, per command, the wall times and user CPU times of its
+    measured runs."""
+    results = [([], []) for _ in commands]
+    for run in range(runs + 1):
+        order = list(range(len(commands)))
+        for index in order if run % 2 == 0 else reversed(order):
+            if prepare:
+                prepare()
+            measured = run_once(commands[index], output)
+            if run > 0:
+                for values, value in zip(results[index], measured):
+                    values.append(value)
+    return results
+
+
+def median_ratio(ours, other):
+    return statistics.median(a / b for a, b in zip(ours, other))
+
+
+def ms(seconds):
+    return f"{seconds * 1000:.0f} ms"
 
 
 def main():
@@ -76,28 +95,31 @@ def main():
         size = label(entries)
         runs = 10 if entries <= 100000 else 5
         tree = make_tree(entries, os.path.join(work, f"latin-{size}"), latin=True)
-        (to_floor, to_find), results = side_by_side(
-            work, f"walk-{size}", [f"{kirlatin} {tree}", f"{floor} {tree}", f"find {tree}"], runs)
-        tool, bottom, find = (result["median"] for result in results)
-        row(f"walk, nothing to rename ({size})", "floor program", "≤ 1.10×",
-            f"{to_floor:.2f}× ({ms(tool)} vs {ms(bottom)})")
-        row(f"walk, nothing to rename ({size})", "`find ROOT`", "≤ 0.8×",
-            f"{to_find:.2f}× ({ms(tool)} vs {ms(find)})")
+        tool, bottom, find = side_by_side(
+            [[kirlatin, tree], [floor, tree], ["find", tree]], runs)
+        for other, name, target in ((bottom, "floor program", "≤ 1.10×"),
+                                    (find, "`find ROOT`", "≤ 0.8×")):
+            row(f"walk, nothing to rename ({size})", name, target,
+                f"{median_ratio(tool[0], other[0]):.2f}× "
+                f"({ms(statistics.median(tool[0]))} vs {ms(statistics.median(other[0]))})")
         rss[f"walk {size}"] = peak_rss_kib([kirlatin, tree])
 
         russian = make_tree(entries, os.path.join(work, f"russian-{size}"), latin=False)
         copy = os.path.join(work, "copy")
-        fresh = f"sh -c 'rm -rf {copy} && cp -al {russian} {copy}'"
-        (ratio,), results = side_by_side(work, f"rename-{size}",
-                                         [f"{kirlatin} {copy}", f"{floor} {copy}"], runs,
-                                         output=os.path.join(work, "lines.txt"), prepare=fresh)
-        (tool, bottom), (tool_user, bottom_user) = (
-            [result[key] for result in results] for key in ("median", "user"))
+
+        def fresh_copy():
+            subprocess.run(["rm", "-rf", copy], check=True)
+            subprocess.run(["cp", "-al", russian, copy], check=True)
+
+        tool, bottom = side_by_side([[kirlatin, copy], [floor, copy]], runs,
+                                    output=os.path.join(work, "lines.txt"), prepare=fresh_copy)
         row(f"every name renamed, lines into a file ({size})", "floor program", "≤ 1.05×",
-            f"{ratio:.2f}× ({ms(tool)} vs {ms(bottom)})")
+            f"{median_ratio(tool[0], bottom[0]):.2f}× "
+            f"({ms(statistics.median(tool[0]))} vs {ms(statistics.median(bottom[0]))})")
+        tool_user, bottom_user = statistics.mean(tool[1]), statistics.mean(bottom[1])
         row(f"user CPU of that rename ({size})", "floor program", "≤ 2×",
             f"{tool_user / bottom_user:.2f}× ({ms(tool_user)} vs {ms(bottom_user)})")
-        rss[f"rename {size}"] = peak_rss_kib([kirlatin, copy], prepare=fresh)
+        rss[f"rename {size}"] = peak_rss_kib([kirlatin, copy], prepare=fresh_copy)
         subprocess.run(["rm", "-rf", russian, copy], check=True)
     row("peak memory (RSS)", "—", "≤ 2 MiB at every size",
         ", ".join(f"{case}: {kib / 1024:.2f} MiB" for case, kib in rss.items()))

@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/install-deps.sh cmake make g++ gcc hyperfine hunspell-ru python3 time
+bash scripts/install-deps.sh cmake make g++ gcc hunspell-ru python3 time
 
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DKIRLATIN_TESTS=OFF >/dev/null
 cmake --build build-bench --parallel 2 >/dev/null

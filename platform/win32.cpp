@@ -166,14 +166,23 @@ bool write_all(HANDLE output, const char* bytes, std::size_t length) {
 }  // namespace
 
 bool open_directory_path(const char16_t* path, Directory* dir) {
-    return hold_directory(path[0] == u'\0' ? u"." : path, LinkPolicy::follow, dir);
+    // "" is the current directory. A drive alone is its root, as the paths composed from it read
+    // ("C:" and "\\name" make "C:\\name"), so that the entries listed are the entries moved.
+    const char16_t drive_root[] = {path[0], u':', u'\\', u'\0'};
+    const char16_t* opened = path;
+    if (path[0] == u'\0') {
+        opened = u".";
+    } else if (path[1] == u':' && path[2] == u'\0') {
+        opened = drive_root;
+    }
+    return hold_directory(opened, LinkPolicy::follow, dir);
 }
 
 bool open_directory(const Directory& parent, const char16_t* name, LinkPolicy links,
                     Directory* dir) {
     char16_t path[SYSTEM_PATH_UNITS];
-    return !has_stripped_ending(name) && compose_path(state_of(parent)->path, name, path) &&
-           hold_directory(path, links, dir);
+    return !has_stripped_ending(name) && !names_stream(name) &&
+           compose_path(state_of(parent)->path, name, path) && hold_directory(path, links, dir);
 }
 
 bool read_entry(Directory* dir, DirEntry* entry) {
