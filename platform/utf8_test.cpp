@@ -38,6 +38,6 @@ TEST(Utf8, Table) {
     // ASCII after a wider character, up to the last byte and past it; a lone high surrogate.
     EXPECT_TRUE(utf16_to_utf8(u"€abc", 4, bytes, 8, &count) && count == 6);
     EXPECT_FALSE(utf16_to_utf8(u"€abc", 4, bytes, 6, &count));
-    EXPECT_TRUE(utf16_to_utf8(u"\xD800z", 2, bytes, 5, &count));
-    EXPECT_EQ(std::string(bytes, count), "\xed\xa0\x80z");
+    EXPECT_TRUE(utf16_to_utf8(u"\xD800z\xD800\xFFFD", 4, bytes, 11, &count));
+    EXPECT_EQ(std::string(bytes, count), "\xed\xa0\x80z\xed\xa0\x80\xef\xbf\xbd");
 }
