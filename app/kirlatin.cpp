@@ -27,11 +27,10 @@ int kirlatin_main(int argument_count, const char16_t* root_argument) {
         return 1;
     }
     PathBuffer root;
-    // A root that does not fit is never walked in part; the message shows it cut.
+    // A root that does not fit is never walked in part; the line shows its end.
     if (!format_text(root, u"%s", root_argument) || !is_directory(root)) {
-        console_print(NOT_EXIST, root);
+        console_print(NOT_EXIST, root_argument);
         return 1;
     }
-    rename_tree(root);
-    return 0;
+    return rename_tree(root) ? 0 : 2;
 }

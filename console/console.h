@@ -6,9 +6,10 @@
 #include "text/text.h"
 
 // Formats `format` with its "%s" texts into one path buffer and writes it to standard output.
-// A message longer than PATH_UNITS - 1 units is cut to fit, never between the halves of a
-// surrogate pair, and keeps the line feed its format ends with, so that lines never run
-// together. Returns the units written, or 0 when the write failed and the message was lost.
+// A line longer than PATH_UNITS - 1 units is fitted by shortening its texts (paths, and at most
+// FITTED_TEXTS of them) from the left, so that it keeps its own words and still ends with the
+// end of its last text and its line feed. Returns the units written, or 0 when the write failed
+// and the line was lost.
 std::size_t console_print_list(const char16_t* format, const char16_t* const* args,
                                std::size_t arg_count);
 

@@ -1,6 +1,7 @@
 // The libFuzzer target for the tool's pure logic, with the sanitizers watching every buffer. Any
 // bytes decode to UTF-16 and encode back to exactly themselves. The same bytes, two a unit, make
-// a text that latinize_name maps without leaving a letter of the table.
+// a text that latinize_name maps without leaving a letter of the table, and that a line shows,
+// however long, fitted to a path buffer and ending as the text ends.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -8,6 +9,7 @@
 
 #include "latinize/latinize.h"
 #include "platform/utf8.h"
+#include "text/text.h"
 
 static void check(bool holds) {
     if (!holds) {
@@ -39,5 +41,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(changed == std::any_of(text.begin(), text.end(), is_letter) &&
           (!fit || changed || result == text));
     check(std::none_of(result.begin(), result.end(), is_letter));
+
+    const char16_t* paths[] = {text.c_str(), text.c_str()};
+    PathBuffer line;
+    check(format_fitted_list(line, u"rename file from %s to %s\n", paths, 2, &length));
+    check(length < PATH_UNITS && line[length - 1] == u'\n' &&
+          (text.empty() || line[length - 2] == text.back()));
     return 0;
 }

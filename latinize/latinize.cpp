@@ -49,6 +49,21 @@ bool is_digraph_capital(char16_t unit) {
     return unit >= FIRST_UPPER && unit < FIRST_LOWER && UPPER[unit - FIRST_UPPER][1] != u'\0';
 }
 
+constexpr char16_t COMBINING_BREVE = 0x0306;
+constexpr char16_t COMBINING_DIAERESIS = 0x0308;
+
+// The letter that `unit` and the `mark` after it make where a name stores it decomposed, as macOS
+// file systems store й and ё; 0 for any other pair.
+char16_t composed(char16_t unit, char16_t mark) {
+    if (mark == COMBINING_BREVE && (unit == u'И' || unit == u'и')) {
+        return static_cast<char16_t>(unit + 1);  // Й, й
+    }
+    if (mark == COMBINING_DIAERESIS && unit == u'Е') {
+        return UPPER_YO;
+    }
+    return mark == COMBINING_DIAERESIS && unit == u'е' ? LOWER_YO : 0;
+}
+
 // Appends one unit while there is room for it and the terminator.
 bool append(char16_t (&dest)[PATH_UNITS], std::size_t* length, char16_t unit) {
     if (*length + 1 >= PATH_UNITS) {
@@ -65,7 +80,11 @@ bool latinize_name(const char16_t* source, char16_t (&dest)[PATH_UNITS], bool* f
     bool changed = false;
     bool fits = true;
     for (const char16_t* s = source; *s != u'\0'; ++s) {
-        const char16_t* latin = latin_of(*s);
+        const char16_t letter = composed(s[0], s[1]);
+        if (letter != 0) {
+            ++s;  // the mark is part of the letter, and a composed letter is no digraph capital
+        }
+        const char16_t* latin = latin_of(letter != 0 ? letter : *s);
         if (latin == nullptr) {
             fits = fits && append(dest, &length, *s);
             continue;

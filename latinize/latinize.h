@@ -4,8 +4,10 @@
 
 #include "text/text.h"
 
-// Writes the Latin form of `source` to dest, one code unit at a time: each of the 66 letters of
-// the Russian alphabet (А-я, Ё, ё) becomes its Latin text, every other unit is copied unchanged.
+// Writes the Latin form of `source` to dest, one code unit at a time: each of the 33 letters of
+// the Russian alphabet, capital and small (А-я, Ё, ё), becomes its Latin text, every other unit
+// is copied unchanged. Й, й, Ё and ё stored decomposed (И, и, Е or е and U+0306 or U+0308) count
+// as one letter, mark and all.
 // The capitals Ж Ч Ш Щ Ю Я are spelt in capitals ("ZH") unless the very next unit of the source
 // is a small letter а-я, which makes them "Zh".
 //

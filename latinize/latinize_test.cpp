@@ -17,6 +17,9 @@ TEST(Latinize, Table) {
         // Every other unit is copied: other Cyrillic letters, lone surrogates, pairs.
         {u"Київ Ѐлка \xDCFFМ Я\xDCFF 😀Я", u"Kiїv Ѐlka \xDCFFM YA\xDCFF 😀YA"},
         {u"ЀѐЂЏђџЄІЇҐЎ report.txt", u"ЀѐЂЏђџЄІЇҐЎ report.txt"},
+        // Й and Ё stored decomposed are one letter each; any other mark stays.
+        {u"И\u0306од Е\u0308жик Чаи\u0306 е\u0308 Жи\u0306 Я\u0306 и\u0308\u0306",
+         u"Jod Ezhik Chaj e Zhj YA\u0306 i\u0308\u0306"},
         {u"", u""},
         {std::u16string(258, u'a').replace(0, 1, u"Ж"), ZH_A257},  // 259 units fit a buffer
     };

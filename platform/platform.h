@@ -45,48 +45,67 @@ struct DirEntry {
     bool is_directory;
 };
 
-// Opens the directory at `path`, following links; an empty path is the current directory. Only
-// the root the user named, or the directory that holds it, is ever opened by a path. Returns true
-// with *dir open, to be closed with close_directory; false, with nothing open, when path names
-// no directory that can be opened.
-bool open_directory_path(const char16_t* path, Directory* dir);
+// What became of an operation on an entry, for the walk to tell the user.
+enum class Outcome {
+    done,
+    gone,           // the entry no longer stands as it was listed: nothing of it is left to tell
+    link,           // a link met under LinkPolicy::refuse, which is never entered
+    name_taken,     // the new name exists
+    no_permission,  // the system denies it to this user, or the volume is read-only
+    path_too_long,  // beyond the system's own limit on a path
+    reserved_name,  // a name the platform would resolve to another entry (a device, a stream)
+    not_supported,  // the file system can neither rename without replacing nor link
+    failed,         // anything else
+};
 
-// Opens the directory `name` of `parent`, looked up in parent itself. Returns true with *dir
-// open, to be closed with close_directory; false, with nothing open, when it cannot be opened:
-// missing, not a directory, no access, a link under LinkPolicy::refuse, or a name the platform
-// would resolve to another entry.
-bool open_directory(const Directory& parent, const char16_t* name, LinkPolicy links,
-                    Directory* dir);
+// Opens the directory at `path`, following links; an empty path is the current directory. Only
+// the root the user named, or the directory that holds it, is ever opened by a path. Returns done
+// with *dir open, to be closed with close_directory; otherwise why not, with nothing open.
+Outcome open_directory_path(const char16_t* path, Directory* dir);
+
+// Opens the directory `name` of `parent`, looked up in parent itself. Returns done with *dir
+// open, to be closed with close_directory; otherwise why not, with nothing open: gone when name
+// is missing or is no directory any more, link for a link under LinkPolicy::refuse.
+Outcome open_directory(const Directory& parent, const char16_t* name, LinkPolicy links,
+                       Directory* dir);
+
+enum class Listing {
+    entry,   // *entry holds the next entry
+    end,     // every entry has been listed
+    failed,  // the listing broke off
+};
 
 // Reads the next entry of dir into *entry. Every entry is listed once but "." and ".."; an entry
-// whose name would not fit a path buffer is passed over, never cut. Returns false when none is
-// left or the listing fails; the two are not told apart.
-bool read_entry(Directory* dir, DirEntry* entry);
+// whose name would not fit a path buffer is passed over, never cut.
+Listing read_entry(Directory* dir, DirEntry* entry);
 
 // Closes a directory opened by open_directory_path or open_directory.
 void close_directory(Directory* dir);
 
 // Renames the entry old_name of dir to new_name in dir, never replacing an entry: when new_name
-// exists, or when the file system cannot promise that, nothing changes and the result is false.
-// It only renames: it never copies, and it refuses a name that the platform would resolve to
-// anything but the entry it spells (a device name, for one). A symbolic link is renamed itself,
-// never its target. Returns true only when the entry now stands at new_name and no longer at
-// old_name.
-bool move_without_replacing(const Directory& dir, const char16_t* old_name,
-                            const char16_t* new_name);
+// exists, or when the file system cannot promise that, nothing changes. It only renames: it never
+// copies, and it refuses a name that the platform would resolve to anything but the entry it
+// spells (a device name, for one). A symbolic link is renamed itself, never its target. Returns
+// done only when the entry now stands at new_name and no longer at old_name; otherwise why not,
+// with nothing changed: gone when old_name no longer stands.
+Outcome move_without_replacing(const Directory& dir, const char16_t* old_name,
+                               const char16_t* new_name);
 
 // True when path names an existing directory, following a symbolic link; false for anything
 // else, including a path that cannot be queried.
 bool is_directory(const char16_t* path);
 
-// Writes `units` code units of text to standard output, whatever it is connected to. The text
-// may be kept back, in whole lines, until console_flush; a platform that keeps lines back writes
-// them out as well when the process is asked to stop (SIGINT, SIGTERM, SIGHUP), before it ends.
+// Writes `units` code units of text to standard output, whatever it is connected to, waiting for
+// an output that is not ready (a non-blocking pipe) to take it. The text may be kept back, in
+// whole lines, until console_flush. A platform that keeps lines back writes them out as well when
+// the process is asked to stop (SIGINT, SIGTERM, SIGHUP), then ends by that signal within a
+// second, even when the output takes nothing: only the lines not written by then are lost.
 // Returns true when the text was written or kept; on failure the text is lost and nothing else is
 // affected: the platform's process entry sees to it that a pipe whose reader has gone never ends
 // the process.
 bool console_write(const char16_t* text, std::size_t units);
 
-// Writes out whatever console_write has kept back. The platform's process entry calls it once the
-// walk has returned. Returns false when that write failed and the lines were lost.
+// Writes out whatever console_write has kept back, and ends the process by a stop request that
+// comes meanwhile, as console_write does. The platform's process entry calls it once the walk has
+// returned. Returns false when that write failed and the lines were lost.
 bool console_flush();

@@ -69,10 +69,35 @@ bool take_entry(const FILE_ID_BOTH_DIR_INFO& record, DirEntry* entry) {
     return !is_dot_or_dot_dot(entry->name);
 }
 
+// What the last Win32 error tells the walk.
+Outcome last_outcome() {
+    switch (GetLastError()) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_DIRECTORY:
+            return Outcome::gone;
+        case ERROR_ALREADY_EXISTS:
+        case ERROR_FILE_EXISTS:
+            return Outcome::name_taken;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_WRITE_PROTECT:
+            return Outcome::no_permission;
+        case ERROR_FILENAME_EXCED_RANGE:
+            return Outcome::path_too_long;
+        case ERROR_INVALID_NAME:
+            return Outcome::reserved_name;
+        case ERROR_NOT_SUPPORTED:
+        case ERROR_INVALID_FUNCTION:
+            return Outcome::not_supported;
+        default:
+            return Outcome::failed;
+    }
+}
+
 // Opens the directory at path so that, until the handle is closed, it can be neither renamed nor
 // removed (no FILE_SHARE_DELETE), and gives it its state. Under LinkPolicy::refuse a link is
 // opened itself, never its target, and refused: it has FILE_ATTRIBUTE_REPARSE_POINT.
-bool hold_directory(const char16_t* path, LinkPolicy links, Directory* dir) {
+Outcome hold_directory(const char16_t* path, LinkPolicy links, Directory* dir) {
     DWORD flags = FILE_FLAG_BACKUP_SEMANTICS;  // needed to open a directory at all
     if (links == LinkPolicy::refuse) {
         flags |= FILE_FLAG_OPEN_REPARSE_POINT;
@@ -81,29 +106,32 @@ bool hold_directory(const char16_t* path, LinkPolicy links, Directory* dir) {
         CreateFileW(wide(path), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags, nullptr);
     if (held == INVALID_HANDLE_VALUE) {
-        return false;
+        return last_outcome();
     }
     // Asked by path once the directory is held, since not every file system reports a link's
     // reparse point through the handle.
     const DWORD attributes = GetFileAttributesW(wide(path));
-    const bool refused =
-        attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-        (links == LinkPolicy::refuse && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
+    Outcome outcome = Outcome::done;
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        outcome = Outcome::gone;
+    } else if (links == LinkPolicy::refuse && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        outcome = Outcome::link;
+    }
     auto* state =
-        refused
+        outcome != Outcome::done
             ? nullptr
             : static_cast<DirectoryState*>(HeapAlloc(GetProcessHeap(), 0, sizeof(DirectoryState)));
     if (state != nullptr && format_text(state->path, u"%s", path)) {
         state->records_left = false;
         dir->handle = held;
         dir->state = state;
-        return true;
+        return Outcome::done;
     }
     if (state != nullptr) {
         HeapFree(GetProcessHeap(), 0, state);
     }
     CloseHandle(held);
-    return false;
+    return outcome == Outcome::done ? Outcome::failed : outcome;
 }
 
 // True when name holds a colon, which Win32 reads as a drive or a stream.
@@ -124,29 +152,29 @@ bool names_entries_exactly(const char16_t* old_name, const char16_t* new_name) {
            !has_stripped_ending(old_name);
 }
 
-// True when a move of old_path would rename the entry itself. A link qualifies only when the file
+// Done when a move of old_path would rename the entry itself. A link qualifies only when the file
 // system opens it as itself when asked to: Wine, for one, opens a Unix symbolic link's target
 // even then, and its MoveFileExW would carry the target, from wherever it is, into the tree.
-bool moves_entry_itself(const char16_t* old_path) {
+Outcome moves_entry_itself(const char16_t* old_path) {
     const DWORD attributes = GetFileAttributesW(wide(old_path));
     if (attributes == INVALID_FILE_ATTRIBUTES) {
-        return false;
+        return last_outcome();
     }
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-        return true;
+        return Outcome::done;
     }
     const HANDLE link =
         CreateFileW(wide(old_path), FILE_READ_ATTRIBUTES,
                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (link == INVALID_HANDLE_VALUE) {
-        return false;
+        return last_outcome();
     }
     BY_HANDLE_FILE_INFORMATION opened;
     const bool is_link_itself = GetFileInformationByHandle(link, &opened) &&
                                 (opened.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     CloseHandle(link);
-    return is_link_itself;
+    return is_link_itself ? Outcome::done : Outcome::not_supported;
 }
 
 bool write_all(HANDLE output, const char* bytes, std::size_t length) {
@@ -165,7 +193,7 @@ bool write_all(HANDLE output, const char* bytes, std::size_t length) {
 
 }  // namespace
 
-bool open_directory_path(const char16_t* path, Directory* dir) {
+Outcome open_directory_path(const char16_t* path, Directory* dir) {
     // "" is the current directory. A drive alone is its root, as the paths composed from it read
     // ("C:" and "\\name" make "C:\\name"), so that the entries listed are the entries moved.
     const char16_t drive_root[] = {path[0], u':', u'\\', u'\0'};
@@ -178,21 +206,26 @@ bool open_directory_path(const char16_t* path, Directory* dir) {
     return hold_directory(opened, LinkPolicy::follow, dir);
 }
 
-bool open_directory(const Directory& parent, const char16_t* name, LinkPolicy links,
-                    Directory* dir) {
+Outcome open_directory(const Directory& parent, const char16_t* name, LinkPolicy links,
+                       Directory* dir) {
     char16_t path[SYSTEM_PATH_UNITS];
-    return !has_stripped_ending(name) && !names_stream(name) &&
-           compose_path(state_of(parent)->path, name, path) && hold_directory(path, links, dir);
+    if (has_stripped_ending(name) || names_stream(name)) {
+        return Outcome::reserved_name;
+    }
+    if (!compose_path(state_of(parent)->path, name, path)) {
+        return Outcome::path_too_long;
+    }
+    return hold_directory(path, links, dir);
 }
 
-bool read_entry(Directory* dir, DirEntry* entry) {
+Listing read_entry(Directory* dir, DirEntry* entry) {
     DirectoryState* state = state_of(*dir);
     for (;;) {
         if (!state->records_left) {
             if (!GetFileInformationByHandleEx(static_cast<HANDLE>(dir->handle),
                                               FileIdBothDirectoryInfo, state->records,
                                               sizeof state->records)) {
-                return false;  // ERROR_NO_MORE_FILES, or a failure: either way the end
+                return GetLastError() == ERROR_NO_MORE_FILES ? Listing::end : Listing::failed;
             }
             state->next_record = 0;
             state->records_left = true;
@@ -202,7 +235,7 @@ bool read_entry(Directory* dir, DirEntry* entry) {
         state->records_left = record.NextEntryOffset != 0;
         state->next_record += record.NextEntryOffset;
         if (take_entry(record, entry)) {
-            return true;
+            return Listing::entry;
         }
     }
 }
@@ -214,15 +247,23 @@ void close_directory(Directory* dir) {
     dir->state = nullptr;
 }
 
-bool move_without_replacing(const Directory& dir, const char16_t* old_name,
-                            const char16_t* new_name) {
+Outcome move_without_replacing(const Directory& dir, const char16_t* old_name,
+                               const char16_t* new_name) {
     char16_t old_path[SYSTEM_PATH_UNITS];
     char16_t new_path[SYSTEM_PATH_UNITS];
+    if (!names_entries_exactly(old_name, new_name)) {
+        return Outcome::reserved_name;
+    }
+    if (!compose_path(state_of(dir)->path, old_name, old_path) ||
+        !compose_path(state_of(dir)->path, new_name, new_path)) {
+        return Outcome::path_too_long;
+    }
+    const Outcome itself = moves_entry_itself(old_path);
+    if (itself != Outcome::done) {
+        return itself;
+    }
     // No flags: MoveFileExW then neither replaces an existing entry nor copies across volumes.
-    return names_entries_exactly(old_name, new_name) &&
-           compose_path(state_of(dir)->path, old_name, old_path) &&
-           compose_path(state_of(dir)->path, new_name, new_path) && moves_entry_itself(old_path) &&
-           MoveFileExW(wide(old_path), wide(new_path), 0) != 0;
+    return MoveFileExW(wide(old_path), wide(new_path), 0) ? Outcome::done : last_outcome();
 }
 
 bool is_directory(const char16_t* path) {

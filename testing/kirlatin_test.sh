@@ -7,7 +7,7 @@
 #   kirlatin.exe through wine-run.sh, whose paths take backslashes; a case marked for one
 #   platform runs there only.
 # race: a rival process changes the tree, and takes the names the tool moves to, while it walks.
-# stop: a stop signal in mid-walk.
+# stop: a stop signal in mid-walk, once with a reader that has stalled.
 # attack: a directory swapped for a link to outside the tree while the walk opens it.
 set -uo pipefail
 export LC_ALL=C.UTF-8 ASAN_OPTIONS=exitcode=99:detect_leaks=0:verify_asan_link_order=0 UBSAN_OPTIONS=exitcode=99
@@ -47,8 +47,13 @@ renamed() {
     mapfile -t entries
     while IFS= read -r line; do
         [[ $line == 'rename '* ]] || continue
-        local old=${line#* from } new=${line##* to }
-        old=$(realpath -ms --relative-to=. "${old% to *}" | sed 's|^\(\.\./\)*||')
+        local old=${line#* from } new=${line##* to } e
+        old=${old% to *}
+        # A shortened path stands for the entry whose path ends as it does.
+        for e in "${entries[@]%% [=-]*}"; do
+            e=${e%/} && [[ $old == …* && $e == *"${old#…}" ]] && old=$e new=${e%/*}/${new##*/}
+        done
+        old=$(realpath -ms --relative-to=. "$old" | sed 's|^\(\.\./\)*||')
         new=$(realpath -ms --relative-to=. "$new" | sed 's|^\(\.\./\)*||')
         for i in "${!entries[@]}"; do
             case ${entries[i]} in "$old" | "$old"[/\ \|]*) entries[i]=$new${entries[i]#"$old"} ;; esac
@@ -63,6 +68,21 @@ old_filesystem() { LD_PRELOAD=$shim "$@"; }
 few_descriptors() { (ulimit -n 7 && exec "$@" 3>&- 4>&- 5>&- 6>&-); }
 reader_gone() { (exec 3<>"$work/fifo" 4>"$work/fifo" 3<&- && exec "$@" >&4); }
 on_terminal() { script -qec "$(printf '%q ' "$@")" /dev/null | sed $'s/\e\\[[0-9;?]*[a-zA-Z]//g; s/\r//g'; }
+# As an unprivileged user (nobody, when run by root), with the directory "Только" read-only and
+# "Закрыто" closed; a copy of the tool is where that user can run it.
+unprivileged() {
+    local as=() status
+    cp "$1" "$work/tool" && chmod -R a+rwX "$work" && chmod a-w Только && chmod 0 Закрыто
+    [ "$(id -u)" != 0 ] || as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+    "${as[@]}" "$work/tool" "${@:2}"
+    status=$? && chmod -R u+rwX . && return $status
+}
+# Standard output a non-blocking pipe of one page, read only after a second: writes meet EAGAIN.
+nonblocking() {
+    perl -MFcntl -e 'pipe R, W; fcntl W, 1031, 4096; fcntl W, F_SETFL, O_NONBLOCK;
+        if (!fork) { open STDOUT, ">&W"; exec @ARGV } close W; sleep 1; print while <R>; wait;
+        exit $? >> 8' "$@"
+}
 # "/" is the tree, where a copy of the tool and what it loads stand while it runs. Only as root,
 # and not with AddressSanitizer, which reads its options from /proc.
 chrooted() {
@@ -85,7 +105,6 @@ check() {
     got=$? && [ "$got" = "$status" ] || fail "exit status $got"
     [[ $runner == reader_gone ]] || diff <(head -n 4 "$work/out" && tail -n +5 "$work/out" | sort) <(
         printf '%s\n' "${header[@]}" && while IFS= read -r line; do
-            line=${line:0:258}  # a longer line is cut
             printf '%s\n' "${line//\//$sep}"
         done <"$work/lines" | sort) || fail "lines"
     [ -n "${after+set}" ] && printf '%s\n' "${after[@]}" >"$work/before" && : >"$work/lines"
@@ -94,8 +113,9 @@ check() {
 }
 
 cases() {
-    local usage="use: kirlatin.exe rootdir" d198 m57 r259 photo
+    local usage="use: kirlatin.exe rootdir" d198 m57 r259 photo zh300 euro246
     d198=$(printf 'd%.0s' {1..198}) m57=$(printf 'm%.0s' {1..57})
+    zh300=$(printf 'ж%.0s' {1..300}) euro246=$(printf '€%.0s' {1..246})
     r259=$(printf 'a%.0s' {1..128})/$(printf 'b%.0s' {1..128})/М
     photo=$'rename directory from ./Фото to ./Foto\nrename file from ./Foto/Море.jpg to ./Foto/More.jpg'
 
@@ -107,21 +127,38 @@ rename directory from ./Архив/.Я to ./Архив/.YA
 rename file from ./Архив/.YA/..Две to ./Архив/.YA/..Dve
 rename directory from ./Архив to ./Arhiv
 END
-    # A directory whose move failed is walked under the name the other entry holds.
+    # A directory whose move failed is walked under the name it keeps.
     tree=(Шар Shar Фото/Море.jpg Foto/Лето)
-    check CollidingNamesAreNeverReplaced both plain 0 . <<<"rename file from ./Foto/Лето to ./Foto/Leto"
+    check CollidingNamesAreNeverReplaced both plain 2 . <<'END'
+left as is, name taken: ./Шар
+left as is, name taken: ./Фото
+rename file from ./Фото/Море.jpg to ./Фото/More.jpg
+rename file from ./Foto/Лето to ./Foto/Leto
+END
+    tree=(Только/Подпапка/Лес Закрыто/Я)
+    check WhatCannotBeRenamedOrListedIsTold posix unprivileged 2 . <<'END'
+rename directory from ./Только to ./Tol'ko
+left as is, no permission: ./Tol'ko/Подпапка
+rename file from ./Tol'ko/Подпапка/Лес to ./Tol'ko/Подпапка/Les
+rename directory from ./Закрыто to ./Zakryto
+not listed, no permission: ./Zakryto
+END
     # Fx/Leto would carry the root into another directory.
     tree=(Фx/Лето/Июль/ Fx/)
-    check TheRootOnlyEverMovesWithinItsParent both plain 0 Фx/Лето \
-        <<<"rename directory from Фx/Лето/Июль to Фx/Лето/Iyul'"
+    check TheRootOnlyEverMovesWithinItsParent both plain 2 Фx/Лето <<<"rename directory from Фx/Лето/Июль to Фx/Лето/Iyul'
+left as is, failed: Фx/Лето"
     # Only the root may be a link, and is walked where it points.
     tree=(out/Я root/Фото/ "alias -> root" "root/Foto -> ../out" "root/Ссылка -> ../out")
     after=("alias -> root" out/ "out/Я = out/Я" root/ "root/Foto -> ../out" "root/Ssylka -> ../out" root/Фото/)
-    check LinksAreRenamedThemselvesAndNeverFollowed posix plain 0 alias \
-        <<<"rename file from alias/Ссылка to alias/Ssylka"
+    check LinksAreRenamedThemselvesAndNeverFollowed posix plain 2 alias \
+        <<<"rename file from alias/Ссылка to alias/Ssylka
+left as is, name taken: alias/Фото"
     # Wine moves the target of a Unix link, never the link: links keep their names there.
     tree=(out/Я root/Фото/ "root/Foto -> ../out" "root/Ссылка -> ../out")
-    check NeverEntersALinkedDirectoryOnWindows windows plain 0 root </dev/null
+    check NeverEntersALinkedDirectoryOnWindows windows plain 2 root <<'END'
+left as is, name taken: root/Фото
+left as is, not supported: root/Ссылка
+END
     tree=($'\x01\x1b\x7fЖук' $'\xff\xd0\x9c' $'\xfe\xd0\xa4/\xc0\xaf\xd0\x96' 'Канал|')
     check HostileNamesAreRenamedAsNamesAndNothingIsOpened posix plain 0 . < <(
         echo "rename directory from ./${tree[2]%/*} to ./"$'\xfeF'
@@ -129,18 +166,23 @@ END
             "${tree[2]/Ф/F}" $'\xfeF/\xc0\xafZH' Канал Kanal)
     # Win32 reads "Фото." as "Фото", "Nul" as a device in any directory, and "ya" as "YA".
     tree=(Фото. Фото "Лето /Море" Ауx.txt Лпт1.log Нул Прн.txt Цом9 Цон/ Я ya)
-    check NamesWin32WouldReadAsOthersAreLeftAlone windows plain 0 . <<<"rename file from ./Фото to ./Foto"
-    tree=("$d198/${m57}М" "$d198/m${m57}М" "$d198/${m57}Ж" "$d198/${m57}mm/Я" "$d198/${m57:2}/Я")
-    check PathsOf259UnitsAreRenamedAndLongerOnesLeftAsIs both plain 0 . <<END
-rename file from ./$d198/${m57}М to ./$d198/${m57}M
-rename file from ./$d198/${m57:2}/Я to ./$d198/${m57:2}/YA
-left as is, path too long: ./$d198/m${m57}М
-left as is, path too long: ./$d198/${m57}Ж
-left as is, path too long: ./$d198/${m57}mm
+    check NamesWin32WouldReadAsOthersAreLeftAlone windows plain 2 . < <(echo "rename file from ./Фото to ./Foto
+left as is, name taken: ./Я
+not listed, reserved name: ./Лето "
+        printf 'left as is, reserved name: ./%s\n' Ауx.txt "Лето " Лпт1.log Нул Прн.txt Фото. Цом9 Цон)
+    # A line too long is fitted: each path keeps its end, behind "…".
+    local p1=./$d198/${m57}М p2=./$d198/m${m57}М p3=./$d198/${m57}Ж p4=./$d198/${m57}mm p5=./$d198/${m57:2}/Я
+    tree=("$p1" "$p2" "$p3" "$p4/Я" "$p5")
+    check PathsOf259UnitsAreRenamedAndLongerOnesLeftAsIs both plain 2 . <<END
+rename file from …${p1: -117} to …${p1: -118:117}M
+rename file from …${p5: -117} to …${p5: -117:116}YA
+left as is, path too long: …${p2: -230}
+left as is, path too long: …${p3: -230}
+not listed, path too long: …${p4: -230}
 END
     tree=("$r259/")
-    check RootOf259UnitsIsWalked both plain 0 "$r259" <<<"rename directory from $r259 to ${r259:0:258}M"
-    check RootOf260UnitsIsRefused both plain 1 "$r259/" <<<"$r259/ not exist"
+    check RootOf259UnitsIsWalked both plain 0 "$r259" <<<"rename directory from …${r259: -115} to …${r259: -115:114}M"
+    check RootOf260UnitsIsRefused both plain 1 "$r259/" <<<"…${r259: -246}/ not exist"
     # The root is opened once: the entries renamed are reached through it, not through "Июнь".
     tree=(Море/Июнь/ Море/Август/Я Море/Октябрь/)
     check ARootThroughDotDotIsWalkedWhole both plain 0 Море/Июнь/.. <<'END'
@@ -155,14 +197,16 @@ END
     check EmptyRootDoesNotExist both plain 1 "" <<<" not exist"
     check MissingRootDoesNotExist both plain 1 Нет <<<"Нет not exist"
     check FileRootDoesNotExist both plain 1 Море <<<"Море not exist"
-    # Never cut within a surrogate pair.
-    check OverlongRootIsCutBeforeAPair both plain 1 "${d198}${m57}mm😀b" <<<"${d198}${m57}mm"
+    # Its end is shown, never from within a surrogate pair, however long it is.
+    check OverlongRootShowsItsEnd both plain 1 "${zh300}😀$euro246" <<<"…$euro246 not exist"
     tree=(Фото/Море.jpg)
     check WritesToATerminal both on_terminal 0 . <<<"$photo"
     check OutputWhoseReaderHasGoneNeverStopsTheWalk posix reader_gone 0 . <<<"$photo"
     check TheRootDirectoryIsWalkedAsSlashName posix chrooted 0 / <<<"${photo//.\//\/}"  # from "/"
     check ARootUnderSlashIsRenamedLast posix chrooted 0 /Фото <<<"rename file from /Фото/Море.jpg to /Фото/More.jpg
 rename directory from /Фото to /Foto"
+    tree=(Файл{1..300})
+    check EveryLineReachesANonBlockingPipe posix nonblocking 0 . < <(printf 'rename file from ./Файл%s to ./Fajl%s\n' {1..300}{,})
     # Each listing is closed before the next: three left open would use up the descriptors.
     tree=(a/Я b/Я c/Я d/Я)
     check ListingsAreClosed posix few_descriptors 0 . < <(printf 'rename file from ./%s/Я to ./%s/YA\n' a a b b c c d d)
@@ -199,27 +243,37 @@ race() {
             done; done
         ) &
         sleep 0.2  # the rival takes its first names before the walk
-        "$runner" "${tool[@]}" . >/dev/null || fail "exit status $?"
+        "$runner" "${tool[@]}" . >/dev/null; [[ $? == [02] ]] || fail "exit status $?"
         touch "$work/stop" && wait && rm "$work/stop"
         diff <(sort "$work/files") <(grep -rh '' . | sort) || fail "files"
     done
 }
 
 # A stop signal ends the tool by that signal once the lines kept back are written: the files
-# renamed and the renames printed are the same. The tool runs under perl, which tells a signal
-# that ended it (as 100 and the signal) from an exit status.
+# renamed and the renames printed are the same. With a reader that holds the pipe and never
+# reads, the walk stalls once the pipe and the kept lines are full, and SIGTERM still ends it
+# within a second (three are allowed here, for a loaded machine). The tool runs under perl, which
+# tells a signal that ended it (as 100 and the signal) from an exit status.
 stop() {
     set -m  # the tool and perl in a job of their own, which the signal reaches
-    for signal in INT TERM HUP; do
-        fresh "stop, $signal" && touch Файл{0..999}
-        first=$(ls -U | head -n 1)
+    for signal in INT TERM HUP stalled; do
+        fresh "stop, $signal" && touch Файл{0..5999} && exec 3<>"$work/fifo"
+        [ $signal = stalled ] && out=$work/fifo signal=TERM || out=$work/out
+        first=$(ls -U | head -n 1) count=0
         perl -e '$SIG{$_} = "IGNORE" for qw(INT TERM HUP); if (!($pid = fork)) {
             $SIG{$_} = "DEFAULT" for qw(INT TERM HUP); exec @ARGV }
-            waitpid $pid, 0; exit($? & 127 ? 100 + ($? & 127) : $? >> 8)' "${tool[@]}" . >"$work/out" &
+            waitpid $pid, 0; exit($? & 127 ? 100 + ($? & 127) : $? >> 8)' "${tool[@]}" . >"$out" &
         until [ -e "Fajl${first#Файл}" ] || ! kill -0 $! 2>/dev/null; do :; done  # the walk has begun
+        while [ "$out" = "$work/fifo" ] && [ "$(ls | grep -c Fajl)" != $count ]; do
+            count=$(ls | grep -c Fajl) && sleep 0.2
+        done
         kill -s "$signal" -- -$!
+        for _ in {1..30}; do kill -0 $! 2>/dev/null && sleep 0.1; done
+        kill -0 $! 2>/dev/null && fail "still running" && kill -s KILL -- -$!
         wait $!; [ $? = $((100 + $(kill -l "$signal"))) ] || fail "not ended by $signal"
-        diff <(grep -o 'Fajl[0-9]*$' "$work/out" | sort) <(ls | grep Fajl | sort) || fail "lines"
+        exec 3<&-
+        [ "$out" = "$work/fifo" ] ||
+            diff <(grep -o 'Fajl[0-9]*$' "$out" | sort) <(ls | grep Fajl | sort) || fail "lines"
     done
 }
 

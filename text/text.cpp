@@ -1,4 +1,4 @@
-// The bounded formatter and the small text helpers shared by every part of the tool.
+// The bounded formatters and the small text helpers shared by every part of the tool.
 #include "text/text.h"
 
 #include <cstring>
@@ -52,4 +52,67 @@ bool format_text_list(char16_t* dest, std::size_t capacity, const char16_t* form
     }
     dest[written] = u'\0';
     return fit;
+}
+
+namespace {
+
+// Shares room among texts of the given lengths, as format_fitted_list describes; every text
+// shortened gets at least room / count units.
+void share_room(const std::size_t* lengths, std::size_t count, std::size_t room,
+                std::size_t* shares) {
+    bool whole[FITTED_TEXTS] = {};
+    std::size_t left = count;
+    for (bool kept_one = true; kept_one;) {
+        kept_one = false;
+        for (std::size_t i = 0; i < count; ++i) {
+            if (!whole[i] && lengths[i] <= room / left) {
+                whole[i] = kept_one = true;
+                shares[i] = lengths[i];
+                room -= lengths[i];
+                --left;
+            }
+        }
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!whole[i]) {
+            shares[i] = room / left;
+            room -= shares[i];
+            --left;
+        }
+    }
+}
+
+}  // namespace
+
+bool format_fitted_list(char16_t (&dest)[PATH_UNITS], const char16_t* format,
+                        const char16_t* const* args, std::size_t arg_count, std::size_t* length) {
+    if (format_text_list(dest, PATH_UNITS, format, args, arg_count, length)) {
+        return true;
+    }
+    std::size_t own = 0;
+    if (arg_count > FITTED_TEXTS || !format_text_list(dest, PATH_UNITS, format, args, 0, &own) ||
+        own + arg_count >= PATH_UNITS) {
+        return false;
+    }
+    std::size_t lengths[FITTED_TEXTS];
+    std::size_t shares[FITTED_TEXTS];
+    for (std::size_t i = 0; i < arg_count; ++i) {
+        lengths[i] = text_length(args[i]);
+    }
+    share_room(lengths, arg_count, PATH_UNITS - 1 - own, shares);
+    char16_t shortened[FITTED_TEXTS][PATH_UNITS];
+    const char16_t* texts[FITTED_TEXTS];
+    bool fit = true;
+    for (std::size_t i = 0; i < arg_count; ++i) {
+        texts[i] = args[i];
+        if (lengths[i] > shares[i]) {
+            std::size_t start = lengths[i] - (shares[i] - 1);
+            if (is_low_surrogate(args[i][start])) {
+                ++start;  // never half a pair
+            }
+            fit = fit && format_text(shortened[i], u"\u2026%s", args[i] + start);
+            texts[i] = shortened[i];
+        }
+    }
+    return fit && format_text_list(dest, PATH_UNITS, format, texts, arg_count, length);
 }

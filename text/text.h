@@ -14,6 +14,10 @@ inline constexpr bool is_high_surrogate(char16_t unit) {
     return unit >= 0xD800 && unit <= 0xDBFF;
 }
 
+inline constexpr bool is_low_surrogate(char16_t unit) {
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
 // Units before the terminator.
 std::size_t text_length(const char16_t* text);
 
@@ -33,3 +37,16 @@ bool format_text(char16_t (&dest)[N], const char16_t* format, const Texts*... te
     std::size_t length = 0;
     return format_text_list(dest, N, format, args, sizeof...(texts), &length);
 }
+
+// The most "%s" texts format_fitted_list takes.
+inline constexpr std::size_t FITTED_TEXTS = 4;
+
+// Formats as format_text_list does into dest, and makes a result too long for it fit: each text
+// is shortened from the left, behind a "…" (U+2026), to its share of the room that the format's
+// own units leave. The shares are equal, but a text shorter than its share keeps it whole and
+// leaves the rest to the others, and the later texts take the odd units, so that a line still
+// ends with the end of its last text. A shortened text never starts with the second half of a
+// surrogate pair. Returns false only when there are more than FITTED_TEXTS texts, or the format's
+// own units and a unit per text do not fit; dest is then terminated, but holds no whole line.
+bool format_fitted_list(char16_t (&dest)[PATH_UNITS], const char16_t* format,
+                        const char16_t* const* args, std::size_t arg_count, std::size_t* length);

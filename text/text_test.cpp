@@ -22,3 +22,18 @@ TEST(FormatText, FitsOrSaysSoWithoutOverrunning) {
     EXPECT_FALSE(format_text_list(buffer + 10, 0, u"a", args, 0, &length));
     EXPECT_EQ(buffer[10], u'#');
 }
+
+TEST(FormatText, FittedLinesKeepTheirOwnUnitsAndTheEndsOfTheirTexts) {
+    const std::u16string a = std::u16string(299, u'a') + u"A", b = std::u16string(299, u'b') + u"B";
+    const char16_t* args[] = {u"short", a.c_str(), b.c_str(), u"", u""};
+    PathBuffer line;
+    std::size_t length = 0;
+    EXPECT_TRUE(
+        format_fitted_list(line, u"%s: %s > %s", args, 3, &length));  // b takes the odd unit
+    EXPECT_EQ(std::u16string(line, length), u"short: …" + a.substr(177) + u" > …" + b.substr(176));
+    const std::u16string own(257, u'x');
+    EXPECT_TRUE(format_fitted_list(line, (own + u"%s%s").c_str(), args + 1, 2, &length));
+    EXPECT_EQ(std::u16string(line, length), own + u"……");
+    EXPECT_FALSE(format_fitted_list(line, (own + u"x%s%s").c_str(), args + 1, 2, &length));
+    EXPECT_FALSE(format_fitted_list(line, u"%s%s%s%s%s", args, 5, &length));
+}
