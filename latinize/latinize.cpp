@@ -44,11 +44,6 @@ bool is_small_letter(char16_t unit) {
     return unit >= FIRST_LOWER && unit <= LAST_LOWER;
 }
 
-// Ж Ч Ш Щ Ю Я: the capitals spelt with two letters, whose second letter follows the case rule.
-bool is_digraph_capital(char16_t unit) {
-    return unit >= FIRST_UPPER && unit < FIRST_LOWER && UPPER[unit - FIRST_UPPER][1] != u'\0';
-}
-
 constexpr char16_t COMBINING_BREVE = 0x0306;
 constexpr char16_t COMBINING_DIAERESIS = 0x0308;
 
@@ -80,18 +75,22 @@ bool latinize_name(const char16_t* source, char16_t (&dest)[PATH_UNITS], bool* f
     bool changed = false;
     bool fits = true;
     for (const char16_t* s = source; *s != u'\0'; ++s) {
-        const char16_t letter = composed(s[0], s[1]);
+        char16_t letter = composed(s[0], s[1]);
         if (letter != 0) {
-            ++s;  // the mark is part of the letter, and a composed letter is no digraph capital
+            ++s;  // the mark is part of the letter
+        } else {
+            letter = *s;
         }
-        const char16_t* latin = latin_of(letter != 0 ? letter : *s);
+        const char16_t* latin = latin_of(letter);
         if (latin == nullptr) {
             fits = fits && append(dest, &length, *s);
             continue;
         }
         changed = true;
-        // Only the very next unit of the source decides: "Zh" before а-я, "ZH" otherwise.
-        const bool capital_then_small = is_digraph_capital(*s) && is_small_letter(s[1]);
+        // Only the very next unit of the source decides: "Zh" before а-я, "ZH" otherwise. Of the
+        // letters, only capitals (Ё among them) lie below а; a capital spelt with one letter has no
+        // second letter to follow the rule.
+        const bool capital_then_small = letter < FIRST_LOWER && is_small_letter(s[1]);
         for (const char16_t* l = latin; *l != u'\0'; ++l) {
             char16_t unit = *l;
             if (capital_then_small && l != latin) {
