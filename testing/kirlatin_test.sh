@@ -257,7 +257,9 @@ race() {
 stop() {
     set -m  # the tool and perl in a job of their own, which the signal reaches
     for signal in INT TERM HUP stalled; do
-        fresh "stop, $signal" && touch Файл{0..5999} && exec 3<>"$work/fifo"
+        # One directory serves every round, its names turned back: a new one fills slowly.
+        [ $signal = INT ] && fresh stop && touch Файл{0..5999}
+        name="stop, $signal" && perl -e 'rename $_, s/Fajl/Файл/r for <Fajl*>' && exec 3<>"$work/fifo"
         [ $signal = stalled ] && out=$work/fifo signal=TERM || out=$work/out
         first=$(ls -U | head -n 1) count=0
         perl -e '$SIG{$_} = "IGNORE" for qw(INT TERM HUP); if (!($pid = fork)) {
