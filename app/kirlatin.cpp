@@ -32,5 +32,5 @@ int kirlatin_main(int argument_count, const char16_t* root_argument) {
         console_print(NOT_EXIST, root_argument);
         return 1;
     }
-    return rename_tree(root) ? 0 : 2;
+    return rename_tree(root) == 0 ? 0 : 2;
 }

@@ -1,7 +1,7 @@
 // console_print: one line, fitted to a path buffer, and the write.
 #include "console/console.h"
 
-#include "platform/platform.h"
+#include "platform/output.h"
 
 std::size_t console_print_list(const char16_t* format, const char16_t* const* args,
                                std::size_t arg_count) {

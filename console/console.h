@@ -5,11 +5,10 @@
 
 #include "text/text.h"
 
-// Formats `format` with its "%s" texts into one path buffer and writes it to standard output.
-// A line longer than PATH_UNITS - 1 units is fitted by shortening its texts (paths, and at most
-// FITTED_TEXTS of them) from the left, so that it keeps its own words and still ends with the
-// end of its last text and its line feed. Returns the units written, or 0 when the write failed
-// and the line was lost.
+// Formats `format` with its "%s" texts into one path buffer, as format_fitted_list does (control
+// characters of the texts shown as stand-ins, a line too long fitted by shortening its texts from
+// the left), and writes it to standard output. Returns the units written or kept, or 0 when the
+// write failed and the line was lost.
 std::size_t console_print_list(const char16_t* format, const char16_t* const* args,
                                std::size_t arg_count);
 

@@ -1,7 +1,8 @@
 // The libFuzzer target for the tool's pure logic, with the sanitizers watching every buffer. Any
 // bytes decode to UTF-16 and encode back to exactly themselves. The same bytes, two a unit, make
 // a text that latinize_name maps without leaving a letter of the table, and that a line shows,
-// however long, fitted to a path buffer and ending as the text ends.
+// however long, fitted to a path buffer, with no control character of its own, and ending as the
+// text ends.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +16,10 @@ static void check(bool holds) {
     if (!holds) {
         std::abort();
     }
+}
+
+static bool is_control(char16_t unit) {
+    return unit < 0x20 || (unit >= 0x7F && unit <= 0x9F);
 }
 
 static bool is_letter(char16_t unit) {
@@ -46,6 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     PathBuffer line;
     check(format_fitted_list(line, u"rename file from %s to %s\n", paths, 2, &length));
     check(length < PATH_UNITS && line[length - 1] == u'\n' &&
-          (text.empty() || line[length - 2] == text.back()));
+          std::none_of(line, line + length - 1, is_control) &&
+          (text.empty() || line[length - 2] == text.back() || is_control(text.back())));
     return 0;
 }

@@ -1,20 +1,16 @@
-// Every service the tool takes from the operating system, and what each one promises. The tool's
-// own logic sees only UTF-16 text; each platform's implementation file converts at this boundary
-// and keeps its own types to itself. CMake builds exactly one implementation file.
+// The file-system services the tool takes from the operating system, and what each one promises.
+// The tool's own logic sees only UTF-16 text; each platform's implementation file converts at this
+// boundary and keeps its own types to itself. CMake builds exactly one implementation file; the
+// tests link a stand-in over an in-memory tree instead. Output and stop requests are output.h's.
 //
 // Below the root the system is reached through open directories and bare names alone: a path the
 // tool composes is text for people, never looked up again, so no entry outside the tree can be
 // reached by swapping a directory for a link while the tool walks.
 #pragma once
 
-#include <cstddef>
-
 #include "text/text.h"
 
-// The separator the tool writes between a directory and a name, as a one-unit text.
-extern const char16_t PATH_SEPARATOR[];
-
-// Every unit the platform takes as a separator between path components; PATH_SEPARATOR is one.
+// Every unit the platform takes as a separator between path components.
 extern const char16_t COMPONENT_SEPARATORS[];
 
 // The format that composes an entry's full path, for people to read, from its directory's path
@@ -30,29 +26,32 @@ enum class LinkPolicy {
 
 // An open directory, through which its entries are listed, opened and moved by their bare names.
 // However the directory is renamed or replaced meanwhile, it stays the directory that was opened.
-// Only the implementation looks inside.
-struct Directory {
-    void* handle;
-    void* state;
+// Each implementation defines it; nothing else looks inside.
+struct Directory;
+
+// What a listing says an entry is, before anything else is asked of it.
+enum class EntryKind {
+    directory,  // listed as a directory; opening it may still find a link (a Windows junction
+                // carries the directory bit) and refuse it
+    link,       // listed as a symbolic link: renamed itself, never entered
+    other,      // a file, or anything else that is neither (a pipe, a socket, a device)
 };
 
-// One listed entry: its bare name and whether it is a directory. A device, a pipe or anything
-// else that is not a directory has is_directory false. A link to a directory has it true where
-// the platform lists it with the directory bit (Windows) and false where it lists it as a link
-// of its own kind (Linux, macOS); either way LinkPolicy::refuse never opens what it points to.
+// One listed entry: its bare name and its kind.
 struct DirEntry {
     PathBuffer name;
-    bool is_directory;
+    EntryKind kind;
 };
 
-// What became of an operation on an entry, for the walk to tell the user.
+// What became of an operation on an entry, for the walk to tell the user. Each operation below
+// lists the outcomes it returns; it returns no others.
 enum class Outcome {
     done,
-    gone,           // the entry no longer stands as it was listed: nothing of it is left to tell
+    gone,           // the entry no longer stands as it was listed
     link,           // a link met under LinkPolicy::refuse, which is never entered
     name_taken,     // the new name exists
     no_permission,  // the system denies it to this user, or the volume is read-only
-    path_too_long,  // beyond the system's own limit on a path
+    path_too_long,  // beyond the system's own limit on a path or a name
     reserved_name,  // a name the platform would resolve to another entry (a device, a stream)
     not_supported,  // the file system can neither rename without replacing nor link
     failed,         // anything else
@@ -60,14 +59,16 @@ enum class Outcome {
 
 // Opens the directory at `path`, following links; an empty path is the current directory. Only
 // the root the user named, or the directory that holds it, is ever opened by a path. Returns done
-// with *dir open, to be closed with close_directory; otherwise why not, with nothing open.
-Outcome open_directory_path(const char16_t* path, Directory* dir);
+// with *opened set, to be closed with close_directory; otherwise, with nothing open, one of gone
+// (nothing there, or no directory), no_permission, path_too_long or failed.
+Outcome open_directory_path(const char16_t* path, Directory** opened);
 
-// Opens the directory `name` of `parent`, looked up in parent itself. Returns done with *dir
-// open, to be closed with close_directory; otherwise why not, with nothing open: gone when name
-// is missing or is no directory any more, link for a link under LinkPolicy::refuse.
-Outcome open_directory(const Directory& parent, const char16_t* name, LinkPolicy links,
-                       Directory* dir);
+// Opens the directory `name` of `parent`, looked up in parent itself. Returns done with *opened
+// set, to be closed with close_directory; otherwise, with nothing open, one of gone (name is
+// missing or no directory any more), link (a link under LinkPolicy::refuse), no_permission,
+// path_too_long, reserved_name (a name the platform cannot open as itself) or failed.
+Outcome open_directory(Directory* parent, const char16_t* name, LinkPolicy links,
+                       Directory** opened);
 
 enum class Listing {
     entry,   // *entry holds the next entry
@@ -84,28 +85,13 @@ void close_directory(Directory* dir);
 
 // Renames the entry old_name of dir to new_name in dir, never replacing an entry: when new_name
 // exists, or when the file system cannot promise that, nothing changes. It only renames: it never
-// copies, and it refuses a name that the platform would resolve to anything but the entry it
-// spells (a device name, for one). A symbolic link is renamed itself, never its target. Returns
-// done only when the entry now stands at new_name and no longer at old_name; otherwise why not,
-// with nothing changed: gone when old_name no longer stands.
-Outcome move_without_replacing(const Directory& dir, const char16_t* old_name,
-                               const char16_t* new_name);
+// copies, and a symbolic link is renamed itself, never its target. Returns done only when the
+// entry now stands at new_name and no longer at old_name; otherwise, with nothing changed, one of
+// gone (old_name no longer stands), name_taken, no_permission, path_too_long, reserved_name (a
+// name the platform would resolve to anything but the entry it spells, a device for one),
+// not_supported or failed.
+Outcome move_without_replacing(Directory* dir, const char16_t* old_name, const char16_t* new_name);
 
 // True when path names an existing directory, following a symbolic link; false for anything
 // else, including a path that cannot be queried.
 bool is_directory(const char16_t* path);
-
-// Writes `units` code units of text to standard output, whatever it is connected to, waiting for
-// an output that is not ready (a non-blocking pipe) to take it. The text may be kept back, in
-// whole lines, until console_flush. A platform that keeps lines back writes them out as well when
-// the process is asked to stop (SIGINT, SIGTERM, SIGHUP), then ends by that signal within a
-// second, even when the output takes nothing: only the lines not written by then are lost.
-// Returns true when the text was written or kept; on failure the text is lost and nothing else is
-// affected: the platform's process entry sees to it that a pipe whose reader has gone never ends
-// the process.
-bool console_write(const char16_t* text, std::size_t units);
-
-// Writes out whatever console_write has kept back, and ends the process by a stop request that
-// comes meanwhile, as console_write does. The platform's process entry calls it once the walk has
-// returned. Returns false when that write failed and the lines were lost.
-bool console_flush();

@@ -1,12 +1,13 @@
-// The process entry on Linux and macOS: converts the root argument to UTF-16 and runs the tool.
-#include <signal.h>
+// The process entry on Linux and macOS: sets output up, converts the root argument to UTF-16 and
+// runs the tool.
 #include <string.h>
 
 #include <algorithm>
 
 #include "app/kirlatin.h"
-#include "platform/platform.h"
+#include "platform/output.h"
 #include "platform/utf8.h"
+#include "text/text.h"
 
 namespace {
 
@@ -37,15 +38,12 @@ void decode_argument(const char* argument, char16_t (&root)[ARGUMENT_UNITS]) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // A reader that goes away loses the lines, never the walk: writes fail with EPIPE instead.
-    signal(SIGPIPE, SIG_IGN);
+    output_start();
     char16_t root[ARGUMENT_UNITS];
     const char16_t* root_argument = nullptr;
     if (argc == 2) {
         decode_argument(argv[1], root);
         root_argument = root;
     }
-    const int exit_code = kirlatin_main(argc, root_argument);
-    console_flush();
-    return exit_code;
+    return output_finish(kirlatin_main(argc, root_argument));
 }

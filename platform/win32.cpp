@@ -1,4 +1,4 @@
-// The platform services on Windows, through the wide-character Win32 API, whose names and paths
+// The file-system services on Windows, through the wide-character Win32 API, whose names and paths
 // are UTF-16 already. Every directory the walk lists is held open without FILE_SHARE_DELETE until
 // it is closed, so the paths through which Win32 reaches its entries keep naming the same ones.
 #include <windows.h>
@@ -8,35 +8,32 @@
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "Win32 text is UTF-16");
 
-const char16_t PATH_SEPARATOR[] = u"\\";
 const char16_t COMPONENT_SEPARATORS[] = u"\\/";
 const char16_t ENTRY_PATH_FORMAT[] = u"%s\\%s";
 
 namespace {
 
-// Bytes for any message that fits a path buffer, however it encodes in UTF-8.
-constexpr std::size_t MESSAGE_BYTES = PATH_UNITS * 3;
-
 // Room for a path the system is given: the root as typed, whose trailing separators the lines
 // leave out, and a name per level below it.
 constexpr std::size_t SYSTEM_PATH_UNITS = 2 * PATH_UNITS;
 
-// What an open directory keeps besides its handle. While the handle holds the directory in place,
-// its path names this same directory, and so does every path composed from it; the listing reads
-// its records through the handle, so it needs no pattern after the path.
-struct DirectoryState {
+}  // namespace
+
+// An open directory: its handle, which holds it in place, and its path. While the handle holds
+// the directory, its path names this same directory, and so does every path composed from it;
+// the listing reads its records through the handle, so it needs no pattern after the path.
+struct Directory {
+    HANDLE handle;
     char16_t path[SYSTEM_PATH_UNITS];
     DWORD next_record;  // offset in records of the next record to read
     bool records_left;  // records holds records from next_record on
     alignas(LONGLONG) unsigned char records[32 * 1024];
 };
 
+namespace {
+
 const wchar_t* wide(const char16_t* text) {
     return reinterpret_cast<const wchar_t*>(text);
-}
-
-DirectoryState* state_of(const Directory& dir) {
-    return static_cast<DirectoryState*>(dir.state);
 }
 
 bool is_dot_or_dot_dot(const char16_t* name) {
@@ -52,10 +49,10 @@ bool compose_path(const char16_t* dir_path, const char16_t* name,
     return format_text(path, ends_in_separator ? u"%s%s" : u"%s\\%s", dir_path, name);
 }
 
-// Copies a record's name and directory bit into *entry; false for "." and "..", which are never
-// listed, and for a name too long for a path buffer. A link to a directory (junction, directory
-// symbolic link) carries the directory bit, so it is renamed like a directory; open_directory
-// refuses to enter it.
+// Copies a record's name and kind into *entry; false for "." and "..", which are never listed,
+// and for a name too long for a path buffer. A link to a directory (junction, directory symbolic
+// link) carries the directory bit, so it is renamed like a directory; open_directory refuses to
+// enter it.
 bool take_entry(const FILE_ID_BOTH_DIR_INFO& record, DirEntry* entry) {
     const std::size_t units = record.FileNameLength / sizeof(WCHAR);
     if (units >= PATH_UNITS) {
@@ -65,7 +62,13 @@ bool take_entry(const FILE_ID_BOTH_DIR_INFO& record, DirEntry* entry) {
         entry->name[i] = static_cast<char16_t>(record.FileName[i]);
     }
     entry->name[units] = u'\0';
-    entry->is_directory = (record.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if ((record.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        entry->kind = EntryKind::directory;
+    } else if ((record.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        entry->kind = EntryKind::link;
+    } else {
+        entry->kind = EntryKind::other;
+    }
     return !is_dot_or_dot_dot(entry->name);
 }
 
@@ -94,10 +97,21 @@ Outcome last_outcome() {
     }
 }
 
+// Narrows an outcome of opening a directory to those open_directory returns.
+Outcome open_outcome(Outcome outcome) {
+    switch (outcome) {
+        case Outcome::name_taken:
+        case Outcome::not_supported:
+            return Outcome::failed;
+        default:
+            return outcome;
+    }
+}
+
 // Opens the directory at path so that, until the handle is closed, it can be neither renamed nor
-// removed (no FILE_SHARE_DELETE), and gives it its state. Under LinkPolicy::refuse a link is
-// opened itself, never its target, and refused: it has FILE_ATTRIBUTE_REPARSE_POINT.
-Outcome hold_directory(const char16_t* path, LinkPolicy links, Directory* dir) {
+// removed (no FILE_SHARE_DELETE). Under LinkPolicy::refuse a link is opened itself, never its
+// target, and refused: it has FILE_ATTRIBUTE_REPARSE_POINT.
+Outcome hold_directory(const char16_t* path, LinkPolicy links, Directory** opened) {
     DWORD flags = FILE_FLAG_BACKUP_SEMANTICS;  // needed to open a directory at all
     if (links == LinkPolicy::refuse) {
         flags |= FILE_FLAG_OPEN_REPARSE_POINT;
@@ -106,7 +120,7 @@ Outcome hold_directory(const char16_t* path, LinkPolicy links, Directory* dir) {
         CreateFileW(wide(path), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags, nullptr);
     if (held == INVALID_HANDLE_VALUE) {
-        return last_outcome();
+        return open_outcome(last_outcome());
     }
     // Asked by path once the directory is held, since not every file system reports a link's
     // reparse point through the handle.
@@ -117,18 +131,17 @@ Outcome hold_directory(const char16_t* path, LinkPolicy links, Directory* dir) {
     } else if (links == LinkPolicy::refuse && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         outcome = Outcome::link;
     }
-    auto* state =
-        outcome != Outcome::done
-            ? nullptr
-            : static_cast<DirectoryState*>(HeapAlloc(GetProcessHeap(), 0, sizeof(DirectoryState)));
-    if (state != nullptr && format_text(state->path, u"%s", path)) {
-        state->records_left = false;
+    auto* dir = outcome != Outcome::done
+                    ? nullptr
+                    : static_cast<Directory*>(HeapAlloc(GetProcessHeap(), 0, sizeof(Directory)));
+    if (dir != nullptr && format_text(dir->path, u"%s", path)) {
         dir->handle = held;
-        dir->state = state;
+        dir->records_left = false;
+        *opened = dir;
         return Outcome::done;
     }
-    if (state != nullptr) {
-        HeapFree(GetProcessHeap(), 0, state);
+    if (dir != nullptr) {
+        HeapFree(GetProcessHeap(), 0, dir);
     }
     CloseHandle(held);
     return outcome == Outcome::done ? Outcome::failed : outcome;
@@ -177,63 +190,49 @@ Outcome moves_entry_itself(const char16_t* old_path) {
     return is_link_itself ? Outcome::done : Outcome::not_supported;
 }
 
-bool write_all(HANDLE output, const char* bytes, std::size_t length) {
-    std::size_t done = 0;
-    while (done < length) {
-        DWORD written = 0;
-        if (!WriteFile(output, bytes + done, static_cast<DWORD>(length - done), &written,
-                       nullptr) ||
-            written == 0) {
-            return false;
-        }
-        done += written;
-    }
-    return true;
-}
-
 }  // namespace
 
-Outcome open_directory_path(const char16_t* path, Directory* dir) {
+Outcome open_directory_path(const char16_t* path, Directory** opened) {
     // "" is the current directory. A drive alone is its root, as the paths composed from it read
     // ("C:" and "\\name" make "C:\\name"), so that the entries listed are the entries moved.
     const char16_t drive_root[] = {path[0], u':', u'\\', u'\0'};
-    const char16_t* opened = path;
+    const char16_t* held = path;
     if (path[0] == u'\0') {
-        opened = u".";
+        held = u".";
     } else if (path[1] == u':' && path[2] == u'\0') {
-        opened = drive_root;
+        held = drive_root;
     }
-    return hold_directory(opened, LinkPolicy::follow, dir);
+    const Outcome outcome = hold_directory(held, LinkPolicy::follow, opened);
+    return outcome == Outcome::link || outcome == Outcome::reserved_name ? Outcome::failed
+                                                                         : outcome;
 }
 
-Outcome open_directory(const Directory& parent, const char16_t* name, LinkPolicy links,
-                       Directory* dir) {
+Outcome open_directory(Directory* parent, const char16_t* name, LinkPolicy links,
+                       Directory** opened) {
     char16_t path[SYSTEM_PATH_UNITS];
     if (has_stripped_ending(name) || names_stream(name)) {
         return Outcome::reserved_name;
     }
-    if (!compose_path(state_of(parent)->path, name, path)) {
+    if (!compose_path(parent->path, name, path)) {
         return Outcome::path_too_long;
     }
-    return hold_directory(path, links, dir);
+    return hold_directory(path, links, opened);
 }
 
 Listing read_entry(Directory* dir, DirEntry* entry) {
-    DirectoryState* state = state_of(*dir);
     for (;;) {
-        if (!state->records_left) {
-            if (!GetFileInformationByHandleEx(static_cast<HANDLE>(dir->handle),
-                                              FileIdBothDirectoryInfo, state->records,
-                                              sizeof state->records)) {
+        if (!dir->records_left) {
+            if (!GetFileInformationByHandleEx(dir->handle, FileIdBothDirectoryInfo, dir->records,
+                                              sizeof dir->records)) {
                 return GetLastError() == ERROR_NO_MORE_FILES ? Listing::end : Listing::failed;
             }
-            state->next_record = 0;
-            state->records_left = true;
+            dir->next_record = 0;
+            dir->records_left = true;
         }
         const auto& record =
-            *reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(state->records + state->next_record);
-        state->records_left = record.NextEntryOffset != 0;
-        state->next_record += record.NextEntryOffset;
+            *reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(dir->records + dir->next_record);
+        dir->records_left = record.NextEntryOffset != 0;
+        dir->next_record += record.NextEntryOffset;
         if (take_entry(record, entry)) {
             return Listing::entry;
         }
@@ -241,21 +240,18 @@ Listing read_entry(Directory* dir, DirEntry* entry) {
 }
 
 void close_directory(Directory* dir) {
-    CloseHandle(static_cast<HANDLE>(dir->handle));
-    HeapFree(GetProcessHeap(), 0, dir->state);
-    dir->handle = nullptr;
-    dir->state = nullptr;
+    CloseHandle(dir->handle);
+    HeapFree(GetProcessHeap(), 0, dir);
 }
 
-Outcome move_without_replacing(const Directory& dir, const char16_t* old_name,
-                               const char16_t* new_name) {
+Outcome move_without_replacing(Directory* dir, const char16_t* old_name, const char16_t* new_name) {
     char16_t old_path[SYSTEM_PATH_UNITS];
     char16_t new_path[SYSTEM_PATH_UNITS];
     if (!names_entries_exactly(old_name, new_name)) {
         return Outcome::reserved_name;
     }
-    if (!compose_path(state_of(dir)->path, old_name, old_path) ||
-        !compose_path(state_of(dir)->path, new_name, new_path)) {
+    if (!compose_path(dir->path, old_name, old_path) ||
+        !compose_path(dir->path, new_name, new_path)) {
         return Outcome::path_too_long;
     }
     const Outcome itself = moves_entry_itself(old_path);
@@ -269,39 +265,4 @@ Outcome move_without_replacing(const Directory& dir, const char16_t* old_name,
 bool is_directory(const char16_t* path) {
     const DWORD attributes = GetFileAttributesW(wide(path));
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-bool console_write(const char16_t* text, std::size_t units) {
-    // Fetched for every message, as standard output may be changed under a running process.
-    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-    if (output == INVALID_HANDLE_VALUE || output == nullptr || units >= PATH_UNITS) {
-        return false;
-    }
-    DWORD mode = 0;
-    if (GetConsoleMode(output, &mode)) {
-        std::size_t done = 0;
-        while (done < units) {
-            DWORD written = 0;
-            if (!WriteConsoleW(output, wide(text) + done, static_cast<DWORD>(units - done),
-                               &written, nullptr) ||
-                written == 0) {
-                return false;
-            }
-            done += written;
-        }
-        return true;
-    }
-    // A file or a pipe: WriteConsoleW would fail there, so the text goes out as UTF-8. A lone
-    // surrogate, which UTF-8 cannot hold, is written as U+FFFD.
-    if (units == 0) {
-        return true;
-    }
-    char bytes[MESSAGE_BYTES];
-    const int length = WideCharToMultiByte(CP_UTF8, 0, wide(text), static_cast<int>(units), bytes,
-                                           sizeof bytes, nullptr, nullptr);
-    return length > 0 && write_all(output, bytes, static_cast<std::size_t>(length));
-}
-
-bool console_flush() {
-    return true;  // every line is written as it comes
 }

@@ -2,8 +2,8 @@
 # The tool as a user runs it, on trees made in a temporary directory:
 #   kirlatin_test.sh cases|race|stop|attack VERSION SHIM COMMAND...
 # cases: one table. Each case is a tree before, how the tool is run, its arguments, the lines it
-#   prints after the header, and its exit status; the tree left must be the tree before with the
-#   printed renames made, every file keeping its content. COMMAND is the native kirlatin, or
+#   prints after the header, its exit status, and the tree it leaves, written out, where that is
+#   not the tree before; every file keeps its content. COMMAND is the native kirlatin, or
 #   kirlatin.exe through wine-run.sh, whose paths take backslashes; a case marked for one
 #   platform runs there only.
 # race: a rival process changes the tree, and takes the names the tool moves to, while it walks.
@@ -36,30 +36,11 @@ make_tree() {
     done
 }
 
-# The working directory in make_tree's notation, each file with " = " and its content.
+# The working directory in make_tree's notation, each file with " = " and what it holds, and only
+# the directories that hold nothing.
 list_tree() {
-    find . -mindepth 1 \( -type l -printf '%P -> %l\n' \) -o \( -type d -printf '%P/\n' \) -o \
-        \( -type p -printf '%P|\n' \) -o \( -printf '%P = ' -exec cat {} \; -printf '\n' \) | sort
-}
-
-# The listing on stdin with each rename of the lines in file $1 made, in their order.
-renamed() {
-    mapfile -t entries
-    while IFS= read -r line; do
-        [[ $line == 'rename '* ]] || continue
-        local old=${line#* from } new=${line##* to } e
-        old=${old% to *}
-        # A shortened path stands for the entry whose path ends as it does.
-        for e in "${entries[@]%% [=-]*}"; do
-            e=${e%/} && [[ $old == …* && $e == *"${old#…}" ]] && old=$e new=${e%/*}/${new##*/}
-        done
-        old=$(realpath -ms --relative-to=. "$old" | sed 's|^\(\.\./\)*||')
-        new=$(realpath -ms --relative-to=. "$new" | sed 's|^\(\.\./\)*||')
-        for i in "${!entries[@]}"; do
-            case ${entries[i]} in "$old" | "$old"[/\ \|]*) entries[i]=$new${entries[i]#"$old"} ;; esac
-        done
-    done <"$1"
-    printf '%s\n' "${entries[@]}" | sort
+    find . -mindepth 1 \( -type l -printf '%P -> %l\n' \) -o \( -type d -empty -printf '%P/\n' \) -o \
+        \( -type p -printf '%P|\n' \) -o \( -type f -printf '%P = ' -exec cat {} \; -printf '\n' \) | sort
 }
 
 # How a case runs the tool.
@@ -93,13 +74,14 @@ chrooted() {
 }
 
 # check NAME WHERE RUNNER STATUS ARG... <<LINES runs the tool on the tree in the array `tree`;
-# the tree left is the one in `after`, when that is set.
+# the tree left must be the one in `after` when that is set, in list_tree's notation, and the
+# tree before otherwise.
 check() {
     local where=$2 runner=$3 status=$4 got
     name=$1 && shift 4 && cat >"$work/lines"
     [[ $where == both || $where == "$platform" ]] || { unset after && return; }
     [[ $runner == chrooted && ($(id -u) != 0 || $(ldd "${tool[0]}") == *libasan*) ]] &&
-        echo "skip $name: chroot needs root, and AddressSanitizer needs /proc" && return
+        echo "skip $name: chroot needs root, and AddressSanitizer needs /proc" && unset after && return
     fresh "$name" && make_tree "${tree[@]}" && list_tree >"$work/before"
     "$runner" "${tool[@]}" "${@//\//$sep}" >"$work/out"
     got=$? && [ "$got" = "$status" ] || fail "exit status $got"
@@ -107,8 +89,8 @@ check() {
         printf '%s\n' "${header[@]}" && while IFS= read -r line; do
             printf '%s\n' "${line//\//$sep}"
         done <"$work/lines" | sort) || fail "lines"
-    [ -n "${after+set}" ] && printf '%s\n' "${after[@]}" >"$work/before" && : >"$work/lines"
-    diff <(renamed "$work/lines" <"$work/before") <(list_tree) || fail "tree left"
+    [ -n "${after+set}" ] && printf '%s\n' "${after[@]}" | sort >"$work/before"
+    diff "$work/before" <(list_tree) || fail "tree left"
     unset after
 }
 
@@ -120,6 +102,7 @@ cases() {
     photo=$'rename directory from ./Фото to ./Foto\nrename file from ./Foto/Море.jpg to ./Foto/More.jpg'
 
     tree=(Архив/Фото/Море.jpg Архив/.Я/..Две Архив/notes)
+    after=("Arhiv/.YA/..Dve = Архив/.Я/..Две" "Arhiv/Foto/More.jpg = Архив/Фото/Море.jpg" "Arhiv/notes = Архив/notes")
     check RenamesDepthFirstAndTheRootLast both plain 0 ./Архив// <<'END'
 rename directory from ./Архив/Фото to ./Архив/Foto
 rename file from ./Архив/Foto/Море.jpg to ./Архив/Foto/More.jpg
@@ -129,6 +112,7 @@ rename directory from ./Архив to ./Arhiv
 END
     # A directory whose move failed is walked under the name it keeps.
     tree=(Шар Shar Фото/Море.jpg Foto/Лето)
+    after=("Foto/Leto = Foto/Лето" "Shar = Shar" "Шар = Шар" "Фото/More.jpg = Фото/Море.jpg")
     check CollidingNamesAreNeverReplaced both plain 2 . <<'END'
 left as is, name taken: ./Шар
 left as is, name taken: ./Фото
@@ -136,6 +120,7 @@ rename file from ./Фото/Море.jpg to ./Фото/More.jpg
 rename file from ./Foto/Лето to ./Foto/Leto
 END
     tree=(Только/Подпапка/Лес Закрыто/Я)
+    after=("Tol'ko/Подпапка/Les = Только/Подпапка/Лес" "Zakryto/Я = Закрыто/Я")
     check WhatCannotBeRenamedOrListedIsTold posix unprivileged 2 . <<'END'
 rename directory from ./Только to ./Tol'ko
 left as is, no permission: ./Tol'ko/Подпапка
@@ -144,12 +129,12 @@ rename directory from ./Закрыто to ./Zakryto
 not listed, no permission: ./Zakryto
 END
     # Fx/Leto would carry the root into another directory.
-    tree=(Фx/Лето/Июль/ Fx/)
+    tree=(Фx/Лето/Июль/ Fx/) after=(Fx/ "Фx/Лето/Iyul'/")
     check TheRootOnlyEverMovesWithinItsParent both plain 2 Фx/Лето <<<"rename directory from Фx/Лето/Июль to Фx/Лето/Iyul'
 left as is, failed: Фx/Лето"
     # Only the root may be a link, and is walked where it points.
     tree=(out/Я root/Фото/ "alias -> root" "root/Foto -> ../out" "root/Ссылка -> ../out")
-    after=("alias -> root" out/ "out/Я = out/Я" root/ "root/Foto -> ../out" "root/Ssylka -> ../out" root/Фото/)
+    after=("alias -> root" "out/Я = out/Я" "root/Foto -> ../out" "root/Ssylka -> ../out" root/Фото/)
     check LinksAreRenamedThemselvesAndNeverFollowed posix plain 2 alias \
         <<<"rename file from alias/Ссылка to alias/Ssylka
 left as is, name taken: alias/Фото"
@@ -159,13 +144,18 @@ left as is, name taken: alias/Фото"
 left as is, name taken: root/Фото
 left as is, not supported: root/Ссылка
 END
-    tree=($'\x01\x1b\x7fЖук' $'\xff\xd0\x9c' $'\xfe\xd0\xa4/\xc0\xaf\xd0\x96' 'Канал|')
+    # A line shows control characters as their pictures (U+2401, U+241B, U+2421); names keep them.
+    tree=($'\x01\x1b\x7fЖук' $'\xff\xd0\x9c' $'\xfe\xd0\xa4/\xc0\xaf\xd0\x96' 'Канал|' $'Ключ\nleft as is')
+    after=($'\x01\x1b\x7fZhuk = \x01\x1b\x7fЖук' $'\xffM = \xff\xd0\x9c' $'\xfeF/\xc0\xafZH = \xfe\xd0\xa4/\xc0\xaf\xd0\x96'
+        'Kanal|' $'Klyuch\nleft as is = Ключ\nleft as is')
     check HostileNamesAreRenamedAsNamesAndNothingIsOpened posix plain 0 . < <(
         echo "rename directory from ./${tree[2]%/*} to ./"$'\xfeF'
-        printf 'rename file from ./%s to ./%s\n' "${tree[0]}" $'\x01\x1b\x7fZhuk' "${tree[1]}" $'\xffM' \
-            "${tree[2]/Ф/F}" $'\xfeF/\xc0\xafZH' Канал Kanal)
+        printf 'rename file from ./%s to ./%s\n' ␁␛␡Жук ␁␛␡Zhuk "${tree[1]}" $'\xffM' \
+            "${tree[2]/Ф/F}" $'\xfeF/\xc0\xafZH' Канал Kanal "Ключ␊left as is" "Klyuch␊left as is")
     # Win32 reads "Фото." as "Фото", "Nul" as a device in any directory, and "ya" as "YA".
     tree=(Фото. Фото "Лето /Море" Ауx.txt Лпт1.log Нул Прн.txt Цом9 Цон/ Я ya)
+    after=("Foto = Фото" "Фото. = Фото." "Лето /Море = Лето /Море" "Ауx.txt = Ауx.txt" "Лпт1.log = Лпт1.log"
+        "Нул = Нул" "Прн.txt = Прн.txt" "Цом9 = Цом9" Цон/ "Я = Я" "ya = ya")
     check NamesWin32WouldReadAsOthersAreLeftAlone windows plain 2 . < <(echo "rename file from ./Фото to ./Foto
 left as is, name taken: ./Я
 not listed, reserved name: ./Лето "
@@ -173,6 +163,7 @@ not listed, reserved name: ./Лето "
     # A line too long is fitted: each path keeps its end, behind "…".
     local p1=./$d198/${m57}М p2=./$d198/m${m57}М p3=./$d198/${m57}Ж p4=./$d198/${m57}mm p5=./$d198/${m57:2}/Я
     tree=("$p1" "$p2" "$p3" "$p4/Я" "$p5")
+    after=("$d198/${m57}M = $p1" "${p2#./} = $p2" "${p3#./} = $p3" "${p4#./}/Я = $p4/Я" "$d198/${m57:2}/YA = $p5")
     check PathsOf259UnitsAreRenamedAndLongerOnesLeftAsIs both plain 2 . <<END
 rename file from …${p1: -117} to …${p1: -118:117}M
 rename file from …${p5: -117} to …${p5: -117:116}YA
@@ -180,11 +171,13 @@ left as is, path too long: …${p2: -230}
 left as is, path too long: …${p3: -230}
 not listed, path too long: …${p4: -230}
 END
-    tree=("$r259/")
+    tree=("$r259/") after=("${r259%М}M/")
     check RootOf259UnitsIsWalked both plain 0 "$r259" <<<"rename directory from …${r259: -115} to …${r259: -115:114}M"
+    unset after
     check RootOf260UnitsIsRefused both plain 1 "$r259/" <<<"…${r259: -246}/ not exist"
     # The root is opened once: the entries renamed are reached through it, not through "Июнь".
     tree=(Море/Июнь/ Море/Август/Я Море/Октябрь/)
+    after=("Море/Avgust/YA = Море/Август/Я" "Море/Iyun'/" "Море/Oktyabr'/")
     check ARootThroughDotDotIsWalkedWhole both plain 0 Море/Июнь/.. <<'END'
 rename directory from Море/Июнь/../Июнь to Море/Июнь/../Iyun'
 rename directory from Море/Июнь/../Август to Море/Июнь/../Avgust
@@ -199,20 +192,20 @@ END
     check FileRootDoesNotExist both plain 1 Море <<<"Море not exist"
     # Its end is shown, never from within a surrogate pair, however long it is.
     check OverlongRootShowsItsEnd both plain 1 "${zh300}😀$euro246" <<<"…$euro246 not exist"
-    tree=(Фото/Море.jpg)
-    check WritesToATerminal both on_terminal 0 . <<<"$photo"
-    check OutputWhoseReaderHasGoneNeverStopsTheWalk posix reader_gone 0 . <<<"$photo"
-    check TheRootDirectoryIsWalkedAsSlashName posix chrooted 0 / <<<"${photo//.\//\/}"  # from "/"
-    check ARootUnderSlashIsRenamedLast posix chrooted 0 /Фото <<<"rename file from /Фото/Море.jpg to /Фото/More.jpg
+    tree=(Фото/Море.jpg) photo_after="Foto/More.jpg = Фото/Море.jpg"
+    after=$photo_after check WritesToATerminal both on_terminal 0 . <<<"$photo"
+    after=$photo_after check OutputWhoseReaderHasGoneNeverStopsTheWalk posix reader_gone 0 . <<<"$photo"
+    after=$photo_after check TheRootDirectoryIsWalkedAsSlashName posix chrooted 0 / <<<"${photo//.\//\/}"
+    after=$photo_after check ARootUnderSlashIsRenamedLast posix chrooted 0 /Фото <<<"rename file from /Фото/Море.jpg to /Фото/More.jpg
 rename directory from /Фото to /Foto"
-    tree=(Файл{1..300})
+    tree=(Файл{1..300}) && mapfile -t after < <(printf 'Fajl%s = Файл%s\n' {1..300}{,})
     check EveryLineReachesANonBlockingPipe posix nonblocking 0 . < <(printf 'rename file from ./Файл%s to ./Fajl%s\n' {1..300}{,})
     # Each listing is closed before the next: three left open would use up the descriptors.
-    tree=(a/Я b/Я c/Я d/Я)
+    tree=(a/Я b/Я c/Я d/Я) && mapfile -t after < <(printf '%s/YA = %s/Я\n' a a b b c c d d)
     check ListingsAreClosed posix few_descriptors 0 . < <(printf 'rename file from ./%s/Я to ./%s/YA\n' a a b b c c d d)
     # Without RENAME_NOREPLACE a file moves by a hard link; without entry types each entry itself
     # is asked, never the target of a link.
-    tree=(Море d/Лес "Ссылка -> d" "link -> d")
+    tree=(Море d/Лес "Ссылка -> d" "link -> d") after=("More = Море" "d/Les = d/Лес" "Ssylka -> d" "link -> d")
     check OnAnOlderFileSystemTheSamePromisesHold posix old_filesystem 0 . < <(
         printf 'rename file from ./%s to ./%s\n' Море More d/Лес d/Les Ссылка Ssylka)
 }
@@ -252,18 +245,22 @@ race() {
 # A stop signal ends the tool by that signal once the lines kept back are written: the files
 # renamed and the renames printed are the same. With a reader that holds the pipe and never
 # reads, the walk stalls once the pipe and the kept lines are full, and SIGTERM still ends it
-# within a second (three are allowed here, for a loaded machine). The tool runs under perl, which
-# tells a signal that ended it (as 100 and the signal) from an exit status.
+# within a second (three are allowed here, for a loaded machine), even when the tool starts with
+# every signal it relies on blocked. The tool runs under perl, which tells a signal that ended it
+# (as 100 and the signal) from an exit status.
 stop() {
     set -m  # the tool and perl in a job of their own, which the signal reaches
-    for signal in INT TERM HUP stalled; do
+    ulimit -c 0  # SIGQUIT dumps no core
+    for round in INT TERM HUP QUIT stalled blocked; do
         # One directory serves every round, its names turned back: a new one fills slowly.
-        [ $signal = INT ] && fresh stop && touch Файл{0..5999}
-        name="stop, $signal" && perl -e 'rename $_, s/Fajl/Файл/r for <Fajl*>' && exec 3<>"$work/fifo"
-        [ $signal = stalled ] && out=$work/fifo signal=TERM || out=$work/out
+        [ $round = INT ] && fresh stop && touch Файл{0..5999}
+        name="stop, $round" && perl -e 'rename $_, s/Fajl/Файл/r for <Fajl*>' && exec 3<>"$work/fifo"
+        [[ $round == [a-z]* ]] && out=$work/fifo signal=TERM || out=$work/out signal=$round
         first=$(ls -U | head -n 1) count=0
-        perl -e '$SIG{$_} = "IGNORE" for qw(INT TERM HUP); if (!($pid = fork)) {
-            $SIG{$_} = "DEFAULT" for qw(INT TERM HUP); exec @ARGV }
+        BLOCK=$([ $round = blocked ] && echo 1) perl -MPOSIX -e '@stops = qw(INT TERM HUP QUIT);
+            $SIG{$_} = "IGNORE" for @stops; if (!($pid = fork)) { $SIG{$_} = "DEFAULT" for @stops;
+            sigprocmask(SIG_BLOCK, POSIX::SigSet->new(SIGALRM, SIGINT, SIGTERM, SIGHUP, SIGQUIT))
+                if $ENV{BLOCK}; exec @ARGV }
             waitpid $pid, 0; exit($? & 127 ? 100 + ($? & 127) : $? >> 8)' "${tool[@]}" . >"$out" &
         until [ -e "Fajl${first#Файл}" ] || ! kill -0 $! 2>/dev/null; do :; done  # the walk has begun
         while [ "$out" = "$work/fifo" ] && [ "$(ls | grep -c Fajl)" != $count ]; do

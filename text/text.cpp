@@ -16,8 +16,24 @@ std::size_t text_length(const char16_t* text) {
     return length;
 }
 
-bool format_text_list(char16_t* dest, std::size_t capacity, const char16_t* format,
-                      const char16_t* const* args, std::size_t arg_count, std::size_t* length) {
+namespace {
+
+// What a line shows for a unit of its texts: a control character as a visible stand-in, so that
+// a name never breaks its line nor reaches a terminal as an escape.
+char16_t shown(char16_t unit) {
+    if (unit < 0x20) {
+        return static_cast<char16_t>(0x2400 + unit);  // the control pictures, U+2400-U+241F
+    }
+    if (unit == 0x7F) {
+        return 0x2421;
+    }
+    return unit >= 0x80 && unit <= 0x9F ? 0xFFFD : unit;
+}
+
+// format_text_list, and with show_controls each text's units as shown() shows them.
+bool format_pieces(char16_t* dest, std::size_t capacity, const char16_t* format,
+                   const char16_t* const* args, std::size_t arg_count, bool show_controls,
+                   std::size_t* length) {
     *length = 0;
     if (capacity == 0) {
         return false;
@@ -29,7 +45,8 @@ bool format_text_list(char16_t* dest, std::size_t capacity, const char16_t* form
         // The next piece: a "%s" text, or else the format's own units up to the next "%s".
         const char16_t* piece = f;
         std::size_t piece_length = 0;
-        if (f[0] == u'%' && f[1] == u's') {
+        const bool is_text = f[0] == u'%' && f[1] == u's';
+        if (is_text) {
             piece = next_arg < arg_count ? args[next_arg] : u"";
             piece_length = text_length(piece);
             ++next_arg;
@@ -44,7 +61,13 @@ bool format_text_list(char16_t* dest, std::size_t capacity, const char16_t* form
         const std::size_t room = capacity - 1 - written;
         fit = piece_length <= room;
         const std::size_t copied = fit ? piece_length : room;
-        std::memcpy(dest + written, piece, copied * sizeof(char16_t));
+        if (is_text && show_controls) {
+            for (std::size_t i = 0; i < copied; ++i) {
+                dest[written + i] = shown(piece[i]);
+            }
+        } else {
+            std::memcpy(dest + written, piece, copied * sizeof(char16_t));
+        }
         written += copied;
     }
     if (!fit && written > 0 && is_high_surrogate(dest[written - 1])) {
@@ -53,8 +76,6 @@ bool format_text_list(char16_t* dest, std::size_t capacity, const char16_t* form
     dest[written] = u'\0';
     return fit;
 }
-
-namespace {
 
 // Shares room among texts of the given lengths, as format_fitted_list describes; every text
 // shortened gets at least room / count units.
@@ -84,9 +105,14 @@ void share_room(const std::size_t* lengths, std::size_t count, std::size_t room,
 
 }  // namespace
 
+bool format_text_list(char16_t* dest, std::size_t capacity, const char16_t* format,
+                      const char16_t* const* args, std::size_t arg_count, std::size_t* length) {
+    return format_pieces(dest, capacity, format, args, arg_count, false, length);
+}
+
 bool format_fitted_list(char16_t (&dest)[PATH_UNITS], const char16_t* format,
                         const char16_t* const* args, std::size_t arg_count, std::size_t* length) {
-    if (format_text_list(dest, PATH_UNITS, format, args, arg_count, length)) {
+    if (format_pieces(dest, PATH_UNITS, format, args, arg_count, true, length)) {
         return true;
     }
     std::size_t own = 0;
@@ -114,5 +140,5 @@ bool format_fitted_list(char16_t (&dest)[PATH_UNITS], const char16_t* format,
             texts[i] = shortened[i];
         }
     }
-    return fit && format_text_list(dest, PATH_UNITS, format, texts, arg_count, length);
+    return fit && format_pieces(dest, PATH_UNITS, format, texts, arg_count, true, length);
 }

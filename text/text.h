@@ -41,7 +41,11 @@ bool format_text(char16_t (&dest)[N], const char16_t* format, const Texts*... te
 // The most "%s" texts format_fitted_list takes.
 inline constexpr std::size_t FITTED_TEXTS = 4;
 
-// Formats as format_text_list does into dest, and makes a result too long for it fit: each text
+// Formats a line for people: as format_text_list does into dest, but with each control character
+// of the texts (U+0000-U+001F, U+007F-U+009F) shown as a visible stand-in, one unit for one: its
+// control picture U+2400-U+241F, U+2421 for U+007F, and U+FFFD for U+0080-U+009F. So one text
+// never breaks a line in two and never reaches a terminal as an escape; the format's own units,
+// its line feed among them, stay as they are. A result too long for dest is made to fit: each text
 // is shortened from the left, behind a "…" (U+2026), to its share of the room that the format's
 // own units leave. The shares are equal, but a text shorter than its share keeps it whole and
 // leaves the rest to the others, and the later texts take the odd units, so that a line still

@@ -46,3 +46,21 @@ TEST(FormatText, FittedLinesKeepTheirOwnUnitsAndTheEndsOfTheirTexts) {
     EXPECT_EQ(line[0], u'…');
     EXPECT_EQ(std::u16string(line + 1, length - 1), pairs.substr(44) + u"!");
 }
+
+TEST(FormatText, FittedLinesShowControlCharactersAsStandIns) {
+    const std::u16string controls = u"\x01\x09\x0A\x1B\x1F\x20\x7E\x7F\x80\x9F\xA0";
+    const std::u16string shown = u"\u2401\u2409\u240A\u241B\u241F\x20\x7E\u2421\uFFFD\uFFFD\xA0";
+    const std::u16string long_text = std::u16string(300, u'a') + u"\n";
+    const char16_t* args[] = {controls.c_str(), long_text.c_str()};
+    PathBuffer line;
+    std::size_t length = 0;
+    // The format's own line feed stays; a text's control characters never reach the line.
+    EXPECT_TRUE(format_fitted_list(line, u"<%s>\n", args, 1, &length));
+    EXPECT_EQ(std::u16string(line, length), u"<" + shown + u">\n");
+    EXPECT_TRUE(format_fitted_list(line, u"%s\n", args + 1, 1, &length));
+    EXPECT_EQ(std::u16string(line, length), u"…" + std::u16string(256, u'a') + u"\u240A\n");
+    // Paths are composed as they stand.
+    PathBuffer path;
+    EXPECT_TRUE(format_text(path, u"%s", controls.c_str()));
+    EXPECT_EQ(std::u16string(path, controls.size()), controls);
+}

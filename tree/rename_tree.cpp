@@ -1,4 +1,4 @@
-// The walk: list a directory, rename its entries, descend, and last try the root itself.
+// The walk: list a directory, rename its entries, descend, and last rename the root itself.
 // Entries are reached through the open directory that holds them and their bare names. The full
 // paths composed here are the text of the lines, each in a fixed buffer and checked: an entry
 // whose path does not fit is left as is, and said so.
@@ -6,6 +6,7 @@
 
 #include "console/console.h"
 #include "latinize/latinize.h"
+#include "platform/output.h"
 #include "platform/platform.h"
 
 namespace {
@@ -18,6 +19,11 @@ constexpr char16_t NOT_LISTED[] = u"not listed, %s: %s\n";
 // A directory's path, a separator and a name: room for the path of any entry listed, shown even
 // when it is too long to act on.
 using EntryPathBuffer = char16_t[2 * PATH_UNITS];
+
+// What one walk has done so far.
+struct Walk {
+    std::size_t told = 0;  // lines of entries left as they are or not listed
+};
 
 // The reason a line gives for an outcome; nullptr for one that leaves nothing to tell: done, an
 // entry that is gone, a link that is never entered.
@@ -44,14 +50,13 @@ const char16_t* reason_of(Outcome outcome) {
 }
 
 // Prints the line `format` (LEFT_AS_IS or NOT_LISTED) for path, unless the outcome leaves
-// nothing to tell. Returns true when nothing was told.
-bool tell(const char16_t* format, Outcome outcome, const char16_t* path) {
+// nothing to tell.
+void tell(Walk* walk, const char16_t* format, Outcome outcome, const char16_t* path) {
     const char16_t* reason = reason_of(outcome);
-    if (reason == nullptr) {
-        return true;
+    if (reason != nullptr) {
+        console_print(format, reason, path);
+        ++walk->told;
     }
-    console_print(format, reason, path);
-    return false;
 }
 
 bool is_separator(char16_t unit) {
@@ -74,144 +79,149 @@ std::size_t last_component_start(const char16_t* path) {
     return start;
 }
 
-// True when `moved` differs from `path` in the last component alone, so that a move between them
-// keeps the entry in its parent directory.
-bool keeps_parent(const char16_t* path, const char16_t* moved) {
-    const std::size_t start = last_component_start(path);
-    for (std::size_t i = 0; i < start; ++i) {
-        if (moved[i] != path[i]) {
-            return false;
-        }
-    }
-    return last_component_start(moved + start) == 0;
-}
+// Where an entry stands: its name in its directory, and its path for people.
+struct Place {
+    const char16_t* name;  // nullptr when the path is too long to act on
+    const char16_t* path;
+};
 
-// The walks below return true when every name they met with letters of the table got its Latin
-// form, and every directory was listed: when they told of nothing left.
-bool walk(Directory* dir, const char16_t* dir_path);
-
-bool walk_subdirectory(const Directory& parent, const char16_t* name, const char16_t* path) {
-    Directory subdirectory;
-    const Outcome opened = open_directory(parent, name, LinkPolicy::refuse, &subdirectory);
-    if (opened != Outcome::done) {
-        return tell(NOT_LISTED, opened, path);
-    }
-    const bool all_latin = walk(&subdirectory, path);
-    close_directory(&subdirectory);
-    return all_latin;
-}
-
-// Renames one entry of dir when its name changes, then walks it when it is a directory: under its
-// new name when it moved, under the name it still has when it did not, so that every subtree is
-// walked once.
-bool visit_entry(Directory* dir, const char16_t* dir_path, const DirEntry& entry) {
-    const char16_t* name = entry.name;
-    PathBuffer latin;
+// Renames an entry of dir to its Latin form when its name changes, and prints what became of it.
+// Returns where the entry now stands: at its Latin name (latin, new_path) once moved, at its own
+// otherwise (old_path); one whose path is too long to act on is left, told when its name
+// changes.
+Place rename_entry(Walk* walk, Directory* dir, const char16_t* dir_path, const DirEntry& entry,
+                   PathBuffer& latin, EntryPathBuffer& old_path, PathBuffer& new_path) {
     bool fit = false;
-    const bool changed = latinize_name(name, latin, &fit);
-    if (!changed && !entry.is_directory) {
-        return true;
-    }
-    EntryPathBuffer old_path;
-    if (!format_text(old_path, ENTRY_PATH_FORMAT, dir_path, name) ||
+    const bool changes = latinize_name(entry.name, latin, &fit);
+    if (!format_text(old_path, ENTRY_PATH_FORMAT, dir_path, entry.name) ||
         text_length(old_path) >= PATH_UNITS) {
-        // Shown, shortened, but never acted on: the entry is left with all it holds.
-        const bool name_latin = !changed || tell(LEFT_AS_IS, Outcome::path_too_long, old_path);
-        return (!entry.is_directory || tell(NOT_LISTED, Outcome::path_too_long, old_path)) &&
-               name_latin;
-    }
-    PathBuffer new_path;
-    Outcome moved = Outcome::failed;
-    if (changed) {
-        moved = fit && format_text(new_path, ENTRY_PATH_FORMAT, dir_path, latin)
-                    ? move_without_replacing(*dir, name, latin)
-                    : Outcome::path_too_long;
-        if (moved == Outcome::done) {
-            console_print(entry.is_directory ? DIRECTORY_RENAMED : FILE_RENAMED, old_path,
-                          new_path);
+        if (changes) {
+            tell(walk, LEFT_AS_IS, Outcome::path_too_long, old_path);
         }
+        return {nullptr, old_path};
     }
-    const bool name_latin = !changed || tell(LEFT_AS_IS, moved, old_path);
-    if (!entry.is_directory) {
-        return name_latin;
+    if (!changes) {
+        return {entry.name, old_path};
     }
-    const bool renamed = moved == Outcome::done;
-    return walk_subdirectory(*dir, renamed ? latin : name, renamed ? new_path : old_path) &&
-           name_latin;
+    const Outcome moved = fit && format_text(new_path, ENTRY_PATH_FORMAT, dir_path, latin)
+                              ? move_without_replacing(dir, entry.name, latin)
+                              : Outcome::path_too_long;
+    if (moved != Outcome::done) {
+        tell(walk, LEFT_AS_IS, moved, old_path);
+        return {entry.name, old_path};
+    }
+    console_print(entry.kind == EntryKind::directory ? DIRECTORY_RENAMED : FILE_RENAMED, old_path,
+                  new_path);
+    return {latin, new_path};
 }
 
-bool walk(Directory* dir, const char16_t* dir_path) {
-    bool all_latin = true;
-    DirEntry entry;
-    Listing listing;
-    while ((listing = read_entry(dir, &entry)) == Listing::entry) {
-        all_latin = visit_entry(dir, dir_path, entry) && all_latin;
+void walk_directory(Walk* walk, Directory* dir, const char16_t* dir_path);
+
+// Opens the directory where it stands in parent and walks it; one that cannot be opened is told.
+void descend(Walk* walk, Directory* parent, const Place& place) {
+    Directory* subdirectory = nullptr;
+    const Outcome opened =
+        place.name == nullptr
+            ? Outcome::path_too_long
+            : open_directory(parent, place.name, LinkPolicy::refuse, &subdirectory);
+    if (opened != Outcome::done) {
+        tell(walk, NOT_LISTED, opened, place.path);
+        return;
     }
-    return (listing == Listing::end || tell(NOT_LISTED, Outcome::failed, dir_path)) && all_latin;
+    walk_directory(walk, subdirectory, place.path);
+    close_directory(subdirectory);
+}
+
+void walk_directory(Walk* walk, Directory* dir, const char16_t* dir_path) {
+    DirEntry entry;
+    Listing listing = Listing::end;
+    while (!stop_requested() && (listing = read_entry(dir, &entry)) == Listing::entry) {
+        PathBuffer latin;
+        EntryPathBuffer old_path;
+        PathBuffer new_path;
+        const Place place = rename_entry(walk, dir, dir_path, entry, latin, old_path, new_path);
+        if (entry.kind == EntryKind::directory) {
+            descend(walk, dir, place);
+        }
+    }
+    if (listing == Listing::failed) {
+        tell(walk, NOT_LISTED, Outcome::failed, dir_path);
+    }
+}
+
+// Opens the root through its parent when that is held, so that the directory walked is the one
+// renamed last; by the path as given otherwise, or when that fails. A root that is gone by now
+// is told all the same: nothing of the tree was walked.
+void walk_root(Walk* walk, Directory* parent, const char16_t* root, const char16_t* path,
+               const char16_t* name) {
+    Directory* dir = nullptr;
+    if (parent == nullptr ||
+        open_directory(parent, name, LinkPolicy::follow, &dir) != Outcome::done) {
+        const Outcome opened = open_directory_path(root, &dir);
+        if (opened != Outcome::done) {
+            tell(walk, NOT_LISTED, opened == Outcome::gone ? Outcome::failed : opened, path);
+            return;
+        }
+    }
+    walk_directory(walk, dir, path);
+    close_directory(dir);
 }
 
 }  // namespace
 
-bool rename_tree(const char16_t* root) {
+std::size_t rename_tree(const char16_t* root) {
+    Walk walk;
     // The lines show the root without trailing separators, so that every path composed below it
     // takes exactly one and its last component is the root's own name. "/" thus becomes "", whose
     // entries read "/name".
-    PathBuffer root_path;
-    if (!format_text(root_path, u"%s", root)) {
-        return tell(NOT_LISTED, Outcome::path_too_long, root);
+    PathBuffer path;
+    if (!format_text(path, u"%s", root)) {
+        tell(&walk, NOT_LISTED, Outcome::path_too_long, root);
+        return walk.told;
     }
-    std::size_t length = text_length(root_path);
-    while (length > 0 && is_separator(root_path[length - 1])) {
-        root_path[--length] = u'\0';
+    std::size_t length = text_length(path);
+    while (length > 0 && is_separator(path[length - 1])) {
+        path[--length] = u'\0';
     }
-    const std::size_t name_start = last_component_start(root_path);
-    const char16_t* root_name = root_path + name_start;
-    PathBuffer latin;
-    bool fit = false;
-    const bool name_changes = latinize_name(root_name, latin, &fit);
-    latinize_name(root_path, latin, &fit);
+    // Split into the directory that holds the root and the root's own name.
+    const std::size_t name_start = last_component_start(path);
+    const char16_t* name = path + name_start;
     PathBuffer parent_path;
-    for (std::size_t i = 0; i < name_start; ++i) {
-        parent_path[i] = root_path[i];
-    }
+    format_text(parent_path, u"%s", path);  // as long as path, which fit
     parent_path[name_start] = u'\0';
 
-    // Only the root's own name may change: a move to another parent would carry it out of the
-    // place the user named.
-    Outcome moved = Outcome::done;
-    if (name_changes && !fit) {
-        moved = Outcome::path_too_long;
-    } else if (name_changes && !keeps_parent(root_path, latin)) {
-        moved = Outcome::failed;
+    // Only the root's own name may change: a parent path that changes too would carry it out of
+    // the place the user named.
+    PathBuffer latin;
+    bool fit = false;
+    const bool renames = latinize_name(name, latin, &fit);
+    PathBuffer parent_latin;
+    bool parent_fit = false;
+    PathBuffer new_path;
+    Outcome refusal = Outcome::done;
+    if (renames && latinize_name(parent_path, parent_latin, &parent_fit)) {
+        refusal = Outcome::failed;
+    } else if (renames && (!fit || !format_text(new_path, u"%s%s", parent_path, latin))) {
+        refusal = Outcome::path_too_long;
     }
-    // A root to be renamed is opened through the directory that holds it, which then serves for
-    // its final move; any other root, or one that cannot be opened so, by its path.
-    Directory parent;
-    const Outcome parent_opened = name_changes && moved == Outcome::done
-                                      ? open_directory_path(parent_path, &parent)
-                                      : Outcome::failed;
-    Directory dir;
-    Outcome opened = parent_opened == Outcome::done
-                         ? open_directory(parent, root_name, LinkPolicy::follow, &dir)
-                         : Outcome::failed;
-    if (opened != Outcome::done) {
-        opened = open_directory_path(root, &dir);
+    Directory* parent = nullptr;
+    if (renames && refusal == Outcome::done) {
+        refusal = open_directory_path(parent_path, &parent);
     }
-    bool all_latin = tell(NOT_LISTED, opened, root_path);
-    if (opened == Outcome::done) {
-        all_latin = walk(&dir, root_path);
-        close_directory(&dir);
-    }
-    if (name_changes && moved == Outcome::done) {
-        moved = parent_opened == Outcome::done
-                    ? move_without_replacing(parent, root_name, latin + name_start)
-                    : parent_opened;
+
+    walk_root(&walk, parent, root, path, name);
+
+    if (renames && !stop_requested()) {
+        const Outcome moved =
+            refusal == Outcome::done ? move_without_replacing(parent, name, latin) : refusal;
         if (moved == Outcome::done) {
-            console_print(DIRECTORY_RENAMED, root_path, latin);
+            console_print(DIRECTORY_RENAMED, path, new_path);
+        } else {
+            tell(&walk, LEFT_AS_IS, moved, path);
         }
     }
-    if (parent_opened == Outcome::done) {
-        close_directory(&parent);
+    if (parent != nullptr) {
+        close_directory(parent);
     }
-    return tell(LEFT_AS_IS, moved, root_path) && all_latin;
+    return walk.told;
 }

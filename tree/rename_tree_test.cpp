@@ -1,0 +1,110 @@
+// The front end and the walk on the in-memory platform: the lines in their
+// order, exactly, and what the walk does with every outcome, most of which no file system here
+// produces on demand.
+#include "tree/rename_tree.h"
+
+#include <gtest/gtest.h>
+
+#include "app/kirlatin.h"
+#include "platform/memory_platform.h"
+
+namespace {
+
+const std::u16string HEADER =
+    u"\nkirlatin"
+    u" " KIRLATIN_VERSION u"\nRename all files and subdirectories from cyrillic to translit\n\n";
+
+// Runs the tool on root; returns its exit code, and the lines after the header in *lines.
+int run(const char16_t* root, std::u16string* lines) {
+    const int exit_code = kirlatin_main(2, root);
+    EXPECT_EQ(memory_platform::printed.substr(0, HEADER.size()), HEADER);
+    *lines = memory_platform::printed.substr(HEADER.size());
+    return exit_code;
+}
+
+}  // namespace
+
+TEST(RenameTree, ADirectorysLineComesFirstThenItsSubtreeWholeAndTheRootLast) {
+    memory_platform::reset({u"Архив/Фото/Лето/Море.jpg", u"Архив/Фото/Озеро.jpg", u"Архив/Шар",
+                            u"Архив/Щар", u"Архив/Документы/", u"Архив/notes"});
+    std::u16string lines;
+    EXPECT_EQ(run(u"Архив", &lines), 2);
+    EXPECT_EQ(lines,
+              u"rename directory from Архив/Фото to Архив/Foto\n"
+              u"rename directory from Архив/Foto/Лето to Архив/Foto/Leto\n"
+              u"rename file from Архив/Foto/Leto/Море.jpg to Архив/Foto/Leto/More.jpg\n"
+              u"rename file from Архив/Foto/Озеро.jpg to Архив/Foto/Ozero.jpg\n"
+              u"rename file from Архив/Шар to Архив/Shar\n"
+              u"left as is, name taken: Архив/Щар\n"
+              u"rename directory from Архив/Документы to Архив/Dokumenty\n"
+              u"rename directory from Архив to Arhiv\n");
+    EXPECT_EQ(memory_platform::tree(),
+              u"Arhiv/\nArhiv/Foto/\nArhiv/Foto/Leto/\nArhiv/Foto/Leto/More.jpg\n"
+              u"Arhiv/Foto/Ozero.jpg\nArhiv/Shar\nArhiv/Щар\nArhiv/Dokumenty/\nArhiv/notes\n");
+}
+
+// Each outcome a move or an open may return, and the reason its line gives (none: nothing to
+// tell). A directory that keeps its name is walked under it; a Windows junction carries the
+// directory bit, and is renamed as a directory but never entered.
+TEST(RenameTree, EveryOutcomeIsToldWithItsReasonAndTheWalkGoesOn) {
+    const std::pair<Outcome, std::u16string> cases[] = {
+        {Outcome::gone, u""},
+        {Outcome::link, u""},
+        {Outcome::name_taken, u"name taken"},
+        {Outcome::no_permission, u"no permission"},
+        {Outcome::path_too_long, u"path too long"},
+        {Outcome::reserved_name, u"reserved name"},
+        {Outcome::not_supported, u"not supported"},
+        {Outcome::failed, u"failed"},
+    };
+    for (const auto& [outcome, reason] : cases) {
+        memory_platform::reset({u"Файл", u"Кот/Я", u"Closed/Я", u"Юг/Я", u"Связь/Я"});
+        memory_platform::at(u"Файл").move_refusal = memory_platform::at(u"Кот").move_refusal =
+            memory_platform::at(u"Closed").open_refusal = outcome;
+        memory_platform::at(u"Юг").listing_fails = true;
+        memory_platform::at(u"Связь").open_refusal = Outcome::link;
+        const std::u16string left = reason.empty() ? u"" : u"left as is, " + reason;
+        std::u16string lines;
+        EXPECT_EQ(run(u".", &lines), 2);
+        EXPECT_EQ(lines, (left.empty() ? u"" : left + u": ./Файл\n" + left + u": ./Кот\n") +
+                             u"rename file from ./Кот/Я to ./Кот/YA\n" +
+                             (reason.empty() ? u"" : u"not listed, " + reason + u": ./Closed\n") +
+                             u"rename directory from ./Юг to ./Yug\n"
+                             u"rename file from ./Yug/Я to ./Yug/YA\n"
+                             u"not listed, failed: ./Yug\n"
+                             u"rename directory from ./Связь to ./Svyaz'\n");
+    }
+}
+
+TEST(RenameTree, ARootOrParentGoneByTheTimeItIsOpenedIsTold) {
+    for (const std::u16string gone : {u"old/Фото", u"old"}) {
+        memory_platform::reset({u"old/Фото/Я"});
+        memory_platform::at(gone).open_refusal = Outcome::gone;
+        memory_platform::at(u"old/Фото").move_refusal = Outcome::gone;
+        std::u16string lines;
+        EXPECT_EQ(run(u"old/Фото", &lines), 2);
+        EXPECT_EQ(lines, u"not listed, failed: old/Фото\n");
+    }
+}
+
+// A stop is taken between entries: the entry in hand is finished with its line, nothing after
+// it is touched, and the root keeps its name.
+TEST(RenameTree, AStopEndsTheWalkBeforeTheNextEntry) {
+    memory_platform::reset({u"Корень/Я1", u"Корень/Я2/Ю", u"Корень/Я3"});
+    memory_platform::stop_at_lines = 2;
+    rename_tree(u"Корень");
+    EXPECT_EQ(memory_platform::printed,
+              u"rename file from Корень/Я1 to Корень/YA1\n"
+              u"rename directory from Корень/Я2 to Корень/YA2\n");
+    EXPECT_EQ(memory_platform::tree(),
+              u"Корень/\nКорень/YA1\nКорень/YA2/\nКорень/YA2/Ю\nКорень/Я3\n");
+}
+
+// An entry listed again under its new name has nothing left to rename.
+TEST(RenameTree, AFileListedAgainAfterItsMoveIsLeftAlone) {
+    memory_platform::reset({u"Я", u"Ю", u"notes"}, true);
+    std::u16string lines;
+    EXPECT_EQ(run(u".", &lines), 0);
+    EXPECT_EQ(lines, u"rename file from ./Я to ./YA\nrename file from ./Ю to ./YU\n");
+    EXPECT_EQ(memory_platform::tree(), u"notes\nYA\nYU\n");
+}
