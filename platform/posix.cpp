@@ -5,11 +5,10 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>  // renameat2
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <new>
 
 #include "platform/platform.h"
 #include "platform/utf8.h"
@@ -83,11 +82,13 @@ Outcome take_directory(int fd, LinkPolicy links, Directory** opened) {
         close(fd);
         return Outcome::failed;
     }
-    *opened = new (std::nothrow) Directory{listing};
+    // malloc, not new: the program needs nothing but the C library.
+    *opened = static_cast<Directory*>(malloc(sizeof(Directory)));
     if (*opened == nullptr) {
         closedir(listing);
         return Outcome::failed;
     }
+    (*opened)->listing = listing;
     return Outcome::done;
 }
 
@@ -181,7 +182,7 @@ Listing read_entry(Directory* dir, DirEntry* entry) {
 
 void close_directory(Directory* dir) {
     closedir(dir->listing);
-    delete dir;
+    free(dir);
 }
 
 Outcome move_without_replacing(Directory* dir, const char16_t* old_name, const char16_t* new_name) {

@@ -22,7 +22,9 @@ if [ -f "$build/kirlatin.exe" ]; then
     run_on_sample "$wine_run" "$work/kirlatin-$version-win64/kirlatin.exe" && exit 0
 fi
 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work" >/dev/null
-dpkg -x "$work/kirlatin_${version}_$(dpkg --print-architecture).deb" "$work/root"
+deb="$work/kirlatin_${version}_$(dpkg --print-architecture).deb"
+[[ "$(dpkg-deb -f "$deb" Depends)" == "libc6 ("*")" ]] || fail "it needs more than the C library"
+dpkg -x "$deb" "$work/root"
 run_on_sample "$work/root/usr/bin/kirlatin"
 zcat "$work/root/usr/share/man/man1/kirlatin.1.gz" >"$work/kirlatin.1"
 [ -z "$(groff -man -Tutf8 -ww -z "$work/kirlatin.1" 2>&1)" ] || fail "groff warns"

@@ -167,6 +167,35 @@ void walk_root(Walk* walk, Directory* parent, const char16_t* root, const char16
     close_directory(dir);
 }
 
+// The root's own rename, made ready before the walk.
+struct RootRename {
+    bool due = false;                 // the root's own name holds letters of the table
+    Outcome refusal = Outcome::done;  // why it cannot be renamed; done when it can
+    Directory* parent = nullptr;      // the directory that holds it, open when it can
+    PathBuffer latin;                 // its Latin name
+    PathBuffer new_path;
+};
+
+// Makes ready the rename of the root `name`, held by the directory at parent_path. Only the
+// root's own name may change: a parent path that changes too would carry it out of the place the
+// user named.
+void prepare_root_rename(const char16_t* parent_path, const char16_t* name, RootRename* rename) {
+    bool fit = false;
+    rename->due = latinize_name(name, rename->latin, &fit);
+    if (!rename->due) {
+        return;
+    }
+    PathBuffer parent_latin;
+    bool parent_fit = false;
+    if (latinize_name(parent_path, parent_latin, &parent_fit)) {
+        rename->refusal = Outcome::failed;
+    } else if (!fit || !format_text(rename->new_path, u"%s%s", parent_path, rename->latin)) {
+        rename->refusal = Outcome::path_too_long;
+    } else {
+        rename->refusal = open_directory_path(parent_path, &rename->parent);
+    }
+}
+
 }  // namespace
 
 std::size_t rename_tree(const char16_t* root) {
@@ -190,38 +219,21 @@ std::size_t rename_tree(const char16_t* root) {
     format_text(parent_path, u"%s", path);  // as long as path, which fit
     parent_path[name_start] = u'\0';
 
-    // Only the root's own name may change: a parent path that changes too would carry it out of
-    // the place the user named.
-    PathBuffer latin;
-    bool fit = false;
-    const bool renames = latinize_name(name, latin, &fit);
-    PathBuffer parent_latin;
-    bool parent_fit = false;
-    PathBuffer new_path;
-    Outcome refusal = Outcome::done;
-    if (renames && latinize_name(parent_path, parent_latin, &parent_fit)) {
-        refusal = Outcome::failed;
-    } else if (renames && (!fit || !format_text(new_path, u"%s%s", parent_path, latin))) {
-        refusal = Outcome::path_too_long;
-    }
-    Directory* parent = nullptr;
-    if (renames && refusal == Outcome::done) {
-        refusal = open_directory_path(parent_path, &parent);
-    }
-
-    walk_root(&walk, parent, root, path, name);
-
-    if (renames && !stop_requested()) {
-        const Outcome moved =
-            refusal == Outcome::done ? move_without_replacing(parent, name, latin) : refusal;
+    RootRename rename;
+    prepare_root_rename(parent_path, name, &rename);
+    walk_root(&walk, rename.parent, root, path, name);
+    if (rename.due && !stop_requested()) {
+        const Outcome moved = rename.refusal == Outcome::done
+                                  ? move_without_replacing(rename.parent, name, rename.latin)
+                                  : rename.refusal;
         if (moved == Outcome::done) {
-            console_print(DIRECTORY_RENAMED, path, new_path);
+            console_print(DIRECTORY_RENAMED, path, rename.new_path);
         } else {
             tell(&walk, LEFT_AS_IS, moved, path);
         }
     }
-    if (parent != nullptr) {
-        close_directory(parent);
+    if (rename.parent != nullptr) {
+        close_directory(rename.parent);
     }
     return walk.told;
 }
