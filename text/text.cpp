@@ -18,19 +18,32 @@ std::size_t text_length(const char16_t* text) {
 
 namespace {
 
-// What a line shows for a unit of its texts: a control character as a visible stand-in, so that
-// a name never breaks its line nor reaches a terminal as an escape.
-char16_t shown(char16_t unit) {
-    if (unit < 0x20) {
-        return static_cast<char16_t>(0x2400 + unit);  // the control pictures, U+2400-U+241F
-    }
-    if (unit == 0x7F) {
-        return 0x2421;
-    }
-    return unit >= 0x80 && unit <= 0x9F ? 0xFFFD : unit;
+// Control characters (U+0000-U+001F, U+007F-U+009F), which a line shows as visible stand-ins,
+// so that a name never breaks its line nor reaches a terminal as an escape.
+inline bool is_control(char16_t unit) {
+    return unit < 0x20 || static_cast<char16_t>(unit - 0x7F) <= 0x20;
 }
 
-// format_text_list, and with show_controls each text's units as shown() shows them.
+// Whether any of `length` units is a control character. Asks every unit, so that it runs in
+// vector steps; names seldom hold one, and are then copied as they stand.
+bool holds_control(const char16_t* text, std::size_t length) {
+    unsigned found = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        found |= static_cast<unsigned>(is_control(text[i]));
+    }
+    return found != 0;
+}
+
+// A control character's stand-in: its picture U+2400-U+241F, U+2421 for U+007F, U+FFFD for the
+// rest.
+char16_t stand_in(char16_t control) {
+    if (control < 0x20) {
+        return static_cast<char16_t>(0x2400 + control);
+    }
+    return control == 0x7F ? 0x2421 : 0xFFFD;
+}
+
+// format_text_list, and with show_controls each text's control characters as their stand-ins.
 bool format_pieces(char16_t* dest, std::size_t capacity, const char16_t* format,
                    const char16_t* const* args, std::size_t arg_count, bool show_controls,
                    std::size_t* length) {
@@ -61,12 +74,11 @@ bool format_pieces(char16_t* dest, std::size_t capacity, const char16_t* format,
         const std::size_t room = capacity - 1 - written;
         fit = piece_length <= room;
         const std::size_t copied = fit ? piece_length : room;
-        if (is_text && show_controls) {
-            for (std::size_t i = 0; i < copied; ++i) {
-                dest[written + i] = shown(piece[i]);
+        std::memcpy(dest + written, piece, copied * sizeof(char16_t));
+        if (is_text && show_controls && holds_control(piece, copied)) {
+            for (std::size_t i = written; i < written + copied; ++i) {
+                dest[i] = is_control(dest[i]) ? stand_in(dest[i]) : dest[i];
             }
-        } else {
-            std::memcpy(dest + written, piece, copied * sizeof(char16_t));
         }
         written += copied;
     }

@@ -82,7 +82,7 @@ std::size_t last_component_start(const char16_t* path) {
 // Where an entry stands: its name in its directory, and its path for people.
 struct Place {
     const char16_t* name;  // nullptr when the path is too long to act on
-    const char16_t* path;
+    const char16_t* path;  // nullptr for a file that keeps its name
 };
 
 // Renames an entry of dir to its Latin form when its name changes, and prints what became of it.
@@ -93,6 +93,9 @@ Place rename_entry(Walk* walk, Directory* dir, const char16_t* dir_path, const D
                    PathBuffer& latin, EntryPathBuffer& old_path, PathBuffer& new_path) {
     bool fit = false;
     const bool changes = latinize_name(entry.name, latin, &fit);
+    if (!changes && entry.kind != EntryKind::directory) {
+        return {entry.name, nullptr};  // nothing to do, nor to show: no path is composed
+    }
     if (!format_text(old_path, ENTRY_PATH_FORMAT, dir_path, entry.name) ||
         text_length(old_path) >= PATH_UNITS) {
         if (changes) {
