@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "platform/output.h"
+#include "platform/utf8.h"
 
 const char16_t COMPONENT_SEPARATORS[] = u"/";
 const char16_t ENTRY_PATH_FORMAT[] = u"%s/%s";
@@ -18,7 +19,6 @@ struct Directory {
 namespace {
 
 MemoryEntry current_directory = {u"", EntryKind::directory, {}};
-bool relists = false;
 
 MemoryEntry* find(MemoryEntry* dir, const std::u16string& name) {
     auto found = std::find_if(dir->entries.begin(), dir->entries.end(),
@@ -75,11 +75,10 @@ namespace memory_platform {
 std::u16string printed;
 std::size_t stop_at_lines;
 
-void reset(std::initializer_list<std::u16string> paths, bool relists_moved) {
+void reset(std::initializer_list<std::u16string> paths) {
     current_directory.entries.clear();
     printed.clear();
     stop_at_lines = SIZE_MAX;
-    relists = relists_moved;
     for (const std::u16string& path : paths) {
         const bool is_directory = path.back() == u'/', is_link = path.back() == u'@';
         const std::size_t length = path.size() - (is_directory || is_link ? 1 : 0);
@@ -101,7 +100,7 @@ std::u16string tree() {
 
 }  // namespace memory_platform
 
-Outcome open_directory_path(const char16_t* path, Directory** opened) {
+Outcome open_directory_path(const char16_t* path, DirectoryUse, Directory** opened) {
     const Outcome outcome = hold(resolve(path, true), LinkPolicy::follow, opened);
     return outcome == Outcome::link || outcome == Outcome::reserved_name ? Outcome::failed
                                                                          : outcome;
@@ -126,7 +125,8 @@ void close_directory(Directory* dir) {
     delete dir;
 }
 
-Outcome move_without_replacing(Directory* dir, const char16_t* old_name, const char16_t* new_name) {
+Outcome move_without_replacing(Directory* dir, const char16_t* old_name, const char16_t* new_name,
+                               EntryKind) {
     MemoryEntry* entry = find(dir->entry, old_name);
     if (entry == nullptr || entry->move_refusal != Outcome::done) {
         return entry == nullptr ? Outcome::gone : entry->move_refusal;
@@ -135,14 +135,11 @@ Outcome move_without_replacing(Directory* dir, const char16_t* old_name, const c
         return Outcome::name_taken;
     }
     entry->name = new_name;
-    auto& entries = dir->entry->entries;
-    const auto moved = std::find_if(entries.begin(), entries.end(),
-                                    [&](const MemoryEntry& listed) { return &listed == entry; });
-    if (relists) {
-        dir->next -= static_cast<std::size_t>(std::distance(entries.begin(), moved)) < dir->next;
-        entries.splice(entries.end(), entries, moved);
-    }
     return Outcome::done;
+}
+
+bool is_text_name(const char16_t* name) {
+    return !holds_escaped_bytes(name);
 }
 
 bool is_directory(const char16_t* path) {

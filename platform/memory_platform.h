@@ -1,7 +1,6 @@
 // The in-memory platform: platform.h and output.h over a tree held in memory, which the unit
 // tests are linked with in place of the system's. It lists entries in the order they were made,
-// refuses an open or a move with any outcome a test asks for, can list a moved entry again, keeps
-// what is printed, and requests a stop once a given number of lines are printed. What no file
+// refuses an open or a move with any outcome a test asks for, keeps what is printed, and requests a stop once a given number of lines are printed. What no file
 // system here produces on demand is tried on it.
 #pragma once
 
@@ -24,10 +23,9 @@ struct MemoryEntry {
 namespace memory_platform {
 
 // Starts over: the current directory holds the entries made from `paths`, in their order, with
-// the directories above each: "a/b" a file, "a/" a directory, "a@" a symbolic link. With
-// relists_moved, a moved entry goes to the end of its directory, where its listing meets it
-// again, as ext4 and xfs may list it.
-void reset(std::initializer_list<std::u16string> paths, bool relists_moved = false);
+// the directories above each: "a/b" a file, "a/" a directory, "a@" a symbolic link. A name
+// holding U+DC80-U+DCFF stands for one whose bytes are no UTF-8.
+void reset(std::initializer_list<std::u16string> paths);
 
 // The entry at a path made by reset.
 MemoryEntry& at(const std::u16string& path);

@@ -152,3 +152,15 @@ bool utf16_to_utf8(const char16_t* text, std::size_t units, char* dest, std::siz
     *length = written;
     return fit;
 }
+
+bool holds_escaped_bytes(const char16_t* text) {
+    for (std::size_t i = 0; text[i] != u'\0'; ++i) {
+        if (text[i] >= 0xD800 && text[i] <= 0xDBFF && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            ++i;  // a pair: one character
+        } else if (text[i] >= ESCAPE_BASE + 0x80 && text[i] <= ESCAPE_BASE + 0xFF) {
+            return true;
+        }
+    }
+    return false;
+}

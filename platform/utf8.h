@@ -19,6 +19,10 @@ bool utf8_to_utf16(const char* bytes, std::size_t length, char16_t* dest, std::s
 bool utf16_to_utf8(const char16_t* text, std::size_t units, char* dest, std::size_t capacity,
                    std::size_t* length);
 
+// True when text holds a lone surrogate U+DC80-U+DCFF: a byte that utf8_to_utf16 carried
+// because it was no valid UTF-8.
+bool holds_escaped_bytes(const char16_t* text);
+
 // Bytes utf16_to_utf8 needs at most for a text of `units` code units and its terminator.
 inline constexpr std::size_t utf8_capacity_for(std::size_t units) {
     return units * 3 + 1;

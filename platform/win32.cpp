@@ -92,6 +92,14 @@ Outcome last_outcome() {
         case ERROR_NOT_SUPPORTED:
         case ERROR_INVALID_FUNCTION:
             return Outcome::not_supported;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+        case ERROR_DISK_QUOTA_EXCEEDED:
+            return Outcome::no_space;
+        case ERROR_NOT_SAME_DEVICE:
+            return Outcome::other_file_system;
+        case ERROR_TOO_MANY_OPEN_FILES:
+            return Outcome::too_many_open_files;
         default:
             return Outcome::failed;
     }
@@ -102,6 +110,8 @@ Outcome open_outcome(Outcome outcome) {
     switch (outcome) {
         case Outcome::name_taken:
         case Outcome::not_supported:
+        case Outcome::no_space:
+        case Outcome::other_file_system:
             return Outcome::failed;
         default:
             return outcome;
@@ -192,7 +202,8 @@ Outcome moves_entry_itself(const char16_t* old_path) {
 
 }  // namespace
 
-Outcome open_directory_path(const char16_t* path, Directory** opened) {
+// Every directory is opened alike here, for listing: `use` asks for no less.
+Outcome open_directory_path(const char16_t* path, DirectoryUse /*use*/, Directory** opened) {
     // "" is the current directory. A drive alone is its root, as the paths composed from it read
     // ("C:" and "\\name" make "C:\\name"), so that the entries listed are the entries moved.
     const char16_t drive_root[] = {path[0], u':', u'\\', u'\0'};
@@ -244,7 +255,9 @@ void close_directory(Directory* dir) {
     HeapFree(GetProcessHeap(), 0, dir);
 }
 
-Outcome move_without_replacing(Directory* dir, const char16_t* old_name, const char16_t* new_name) {
+// MoveFileExW never replaces on every file system Windows has, whatever the entry's kind.
+Outcome move_without_replacing(Directory* dir, const char16_t* old_name, const char16_t* new_name,
+                               EntryKind /*kind*/) {
     char16_t old_path[SYSTEM_PATH_UNITS];
     char16_t new_path[SYSTEM_PATH_UNITS];
     if (!names_entries_exactly(old_name, new_name)) {
@@ -260,6 +273,11 @@ Outcome move_without_replacing(Directory* dir, const char16_t* old_name, const c
     }
     // No flags: MoveFileExW then neither replaces an existing entry nor copies across volumes.
     return MoveFileExW(wide(old_path), wide(new_path), 0) ? Outcome::done : last_outcome();
+}
+
+// Windows names are UTF-16 already; a lone surrogate in one is kept as it stands.
+bool is_text_name(const char16_t* /*name*/) {
+    return true;
 }
 
 bool is_directory(const char16_t* path) {

@@ -103,12 +103,13 @@ cases() {
 
     tree=(Архив/Фото/Море.jpg Архив/.Я/..Две Архив/notes)
     after=("Arhiv/.YA/..Dve = Архив/.Я/..Две" "Arhiv/Foto/More.jpg = Архив/Фото/Море.jpg" "Arhiv/notes = Архив/notes")
+    # Of two trailing separators one is trimmed; the paths are composed from what is left.
     check RenamesDepthFirstAndTheRootLast both plain 0 ./Архив// <<'END'
-rename directory from ./Архив/Фото to ./Архив/Foto
-rename file from ./Архив/Foto/Море.jpg to ./Архив/Foto/More.jpg
-rename directory from ./Архив/.Я to ./Архив/.YA
-rename file from ./Архив/.YA/..Две to ./Архив/.YA/..Dve
-rename directory from ./Архив to ./Arhiv
+rename directory from ./Архив//Фото to ./Архив//Foto
+rename file from ./Архив//Foto/Море.jpg to ./Архив//Foto/More.jpg
+rename directory from ./Архив//.Я to ./Архив//.YA
+rename file from ./Архив//.YA/..Две to ./Архив//.YA/..Dve
+rename directory from ./Архив/ to ./Arhiv/
 END
     # A directory whose move failed is walked under the name it keeps.
     tree=(Шар Shar Фото/Море.jpg Foto/Лето)
@@ -145,13 +146,16 @@ left as is, name taken: root/Фото
 left as is, not supported: root/Ссылка
 END
     # A line shows control characters as their pictures (U+2401, U+241B, U+2421); names keep them.
-    tree=($'\x01\x1b\x7fЖук' $'\xff\xd0\x9c' $'\xfe\xd0\xa4/\xc0\xaf\xd0\x96' 'Канал|' $'Ключ\nleft as is')
-    after=($'\x01\x1b\x7fZhuk = \x01\x1b\x7fЖук' $'\xffM = \xff\xd0\x9c' $'\xfeF/\xc0\xafZH = \xfe\xd0\xa4/\xc0\xaf\xd0\x96'
-        'Kanal|' $'Klyuch\nleft as is = Ключ\nleft as is')
-    check HostileNamesAreRenamedAsNamesAndNothingIsOpened posix plain 0 . < <(
-        echo "rename directory from ./${tree[2]%/*} to ./"$'\xfeF'
-        printf 'rename file from ./%s to ./%s\n' ␁␛␡Жук ␁␛␡Zhuk "${tree[1]}" $'\xffM' \
-            "${tree[2]/Ф/F}" $'\xfeF/\xc0\xafZH' Канал Kanal "Ключ␊left as is" "Klyuch␊left as is")
+    # Names in KOI8-R (пёс.txt) and CP1251 (Рёрих.jpg, Москва.txt), and an overlong form, are no
+    # UTF-8: kept whole, even where some of their bytes read as UTF-8, and walked into.
+    tree=($'\x01\x1b\x7fЖук' $'\xd0\xa3\xd3.txt' $'\xd0\xb8\xf0\xe8\xf5.jpg' $'\xcc\xee\xf1\xea\xe2\xe0.txt'
+        $'\xc0\xaf\xd0\xa4/Жук' 'Канал|' $'Ключ\nleft as is')
+    after=($'\x01\x1b\x7fZhuk = \x01\x1b\x7fЖук' "${tree[1]} = ${tree[1]}" "${tree[2]} = ${tree[2]}"
+        "${tree[3]} = ${tree[3]}" "${tree[4]%Жук}Zhuk = ${tree[4]}" 'Kanal|' $'Klyuch\nleft as is = Ключ\nleft as is')
+    check HostileNamesAreRenamedAsNamesAndNothingIsOpened posix plain 2 . < <(
+        printf 'left as is, not UTF-8: ./%s\n' "${tree[@]:1:3}" "${tree[4]%/*}"
+        printf 'rename file from ./%s to ./%s\n' ␁␛␡Жук ␁␛␡Zhuk "${tree[4]}" "${tree[4]%Жук}Zhuk" \
+            Канал Kanal "Ключ␊left as is" "Klyuch␊left as is")
     # Win32 reads "Фото." as "Фото", "Nul" as a device in any directory, and "ya" as "YA".
     tree=(Фото. Фото "Лето /Море" Ауx.txt Лпт1.log Нул Прн.txt Цом9 Цон/ Я ya)
     after=("Foto = Фото" "Фото. = Фото." "Лето /Море = Лето /Море" "Ауx.txt = Ауx.txt" "Лпт1.log = Лпт1.log"
@@ -207,7 +211,7 @@ rename directory from /Фото to /Foto"
     # without entry types each entry itself is asked, never the target of a link.
     tree=(Море d/Лес "Ссылка -> d" "link -> d" Упрямый)
     after=("More = Море" "d/Les = d/Лес" "Ssylka -> d" "link -> d" "Упрямый = Упрямый")
-    check OnAnOlderFileSystemTheSamePromisesHold posix old_filesystem 2 . < <(echo "left as is, failed: ./Упрямый"
+    check OnAnOlderFileSystemTheSamePromisesHold posix old_filesystem 2 . < <(echo "left as is, no permission: ./Упрямый"
         printf 'rename file from ./%s to ./%s\n' Море More d/Лес d/Les Ссылка Ssylka)
 }
 

@@ -43,6 +43,18 @@ const char16_t* reason_of(Outcome outcome) {
             return u"reserved name";
         case Outcome::not_supported:
             return u"not supported";
+        case Outcome::mount_point:
+            return u"mount point";
+        case Outcome::not_text:
+            return u"not UTF-8";
+        case Outcome::no_space:
+            return u"no space";
+        case Outcome::in_use:
+            return u"in use";
+        case Outcome::other_file_system:
+            return u"other file system";
+        case Outcome::too_many_open_files:
+            return u"too many open files";
         case Outcome::failed:
             break;
     }
@@ -88,26 +100,30 @@ struct Place {
 // Renames an entry of dir to its Latin form when its name changes, and prints what became of it.
 // Returns where the entry now stands: at its Latin name (latin, new_path) once moved, at its own
 // otherwise (old_path); one whose path is too long to act on is left, told when its name
-// changes.
+// changes. A name that is no text is never changed, and always told.
 Place rename_entry(Walk* walk, Directory* dir, const char16_t* dir_path, const DirEntry& entry,
                    PathBuffer& latin, EntryPathBuffer& old_path, PathBuffer& new_path) {
     bool fit = false;
-    const bool changes = latinize_name(entry.name, latin, &fit);
-    if (!changes && entry.kind != EntryKind::directory) {
+    const bool text = is_text_name(entry.name);
+    const bool changes = text && latinize_name(entry.name, latin, &fit);
+    if (text && !changes && entry.kind != EntryKind::directory) {
         return {entry.name, nullptr};  // nothing to do, nor to show: no path is composed
     }
     if (!format_text(old_path, ENTRY_PATH_FORMAT, dir_path, entry.name) ||
         text_length(old_path) >= PATH_UNITS) {
-        if (changes) {
+        if (changes || !text) {
             tell(walk, LEFT_AS_IS, Outcome::path_too_long, old_path);
         }
         return {nullptr, old_path};
     }
     if (!changes) {
+        if (!text) {
+            tell(walk, LEFT_AS_IS, Outcome::not_text, old_path);
+        }
         return {entry.name, old_path};
     }
     const Outcome moved = fit && format_text(new_path, ENTRY_PATH_FORMAT, dir_path, latin)
-                              ? move_without_replacing(dir, entry.name, latin)
+                              ? move_without_replacing(dir, entry.name, latin, entry.kind)
                               : Outcome::path_too_long;
     if (moved != Outcome::done) {
         tell(walk, LEFT_AS_IS, moved, old_path);
@@ -160,7 +176,7 @@ void walk_root(Walk* walk, Directory* parent, const char16_t* root, const char16
     Directory* dir = nullptr;
     if (parent == nullptr ||
         open_directory(parent, name, LinkPolicy::follow, &dir) != Outcome::done) {
-        const Outcome opened = open_directory_path(root, &dir);
+        const Outcome opened = open_directory_path(root, DirectoryUse::walk, &dir);
         if (opened != Outcome::done) {
             tell(walk, NOT_LISTED, opened == Outcome::gone ? Outcome::failed : opened, path);
             return;
@@ -179,23 +195,29 @@ struct RootRename {
     PathBuffer new_path;
 };
 
-// Makes ready the rename of the root `name`, held by the directory at parent_path. Only the
-// root's own name may change: a parent path that changes too would carry it out of the place the
-// user named.
-void prepare_root_rename(const char16_t* parent_path, const char16_t* name, RootRename* rename) {
+// Makes ready the rename of the root `name`, held by the directory at parent_path, whose path
+// for people ends in `separators`. Only the root's own name may change: a parent path that
+// changes too would carry it out of the place the user named. The parent is opened to reach the
+// root alone, so that it need not be readable.
+void prepare_root_rename(const char16_t* parent_path, const char16_t* name,
+                         const char16_t* separators, RootRename* rename) {
     bool fit = false;
-    rename->due = latinize_name(name, rename->latin, &fit);
+    const bool text = is_text_name(name);
+    rename->due = !text || latinize_name(name, rename->latin, &fit);
     if (!rename->due) {
         return;
     }
     PathBuffer parent_latin;
     bool parent_fit = false;
-    if (latinize_name(parent_path, parent_latin, &parent_fit)) {
+    if (!text) {
+        rename->refusal = Outcome::not_text;
+    } else if (latinize_name(parent_path, parent_latin, &parent_fit)) {
         rename->refusal = Outcome::failed;
-    } else if (!fit || !format_text(rename->new_path, u"%s%s", parent_path, rename->latin)) {
+    } else if (!fit || !format_text(rename->new_path, u"%s%s%s", parent_path, rename->latin,
+                                    separators)) {
         rename->refusal = Outcome::path_too_long;
     } else {
-        rename->refusal = open_directory_path(parent_path, &rename->parent);
+        rename->refusal = open_directory_path(parent_path, DirectoryUse::reach, &rename->parent);
     }
 }
 
@@ -203,32 +225,39 @@ void prepare_root_rename(const char16_t* parent_path, const char16_t* name, Root
 
 std::size_t rename_tree(const char16_t* root) {
     Walk walk;
-    // The lines show the root without trailing separators, so that every path composed below it
-    // takes exactly one and its last component is the root's own name. "/" thus becomes "", whose
-    // entries read "/name".
+    // The lines show the root less one trailing separator, and every path below it is composed
+    // from what is left: "/" thus becomes "", whose entries read "/name", and "Фото//" gives
+    // "Фото//Кот". The root is opened as given.
     PathBuffer path;
     if (!format_text(path, u"%s", root)) {
         tell(&walk, NOT_LISTED, Outcome::path_too_long, root);
         return walk.told;
     }
-    std::size_t length = text_length(path);
-    while (length > 0 && is_separator(path[length - 1])) {
-        path[--length] = u'\0';
+    std::size_t name_end = text_length(path);
+    if (name_end > 0 && is_separator(path[name_end - 1])) {
+        path[--name_end] = u'\0';
     }
-    // Split into the directory that holds the root and the root's own name.
-    const std::size_t name_start = last_component_start(path);
-    const char16_t* name = path + name_start;
+    // Split into the directory that holds the root, the root's own name, and the separators
+    // that still end its path.
+    while (name_end > 0 && is_separator(path[name_end - 1])) {
+        --name_end;
+    }
     PathBuffer parent_path;
     format_text(parent_path, u"%s", path);  // as long as path, which fit
+    parent_path[name_end] = u'\0';
+    const std::size_t name_start = last_component_start(parent_path);
+    PathBuffer name;
+    format_text(name, u"%s", parent_path + name_start);
     parent_path[name_start] = u'\0';
 
     RootRename rename;
-    prepare_root_rename(parent_path, name, &rename);
+    prepare_root_rename(parent_path, name, path + name_end, &rename);
     walk_root(&walk, rename.parent, root, path, name);
     if (rename.due && !stop_requested()) {
-        const Outcome moved = rename.refusal == Outcome::done
-                                  ? move_without_replacing(rename.parent, name, rename.latin)
-                                  : rename.refusal;
+        const Outcome moved =
+            rename.refusal == Outcome::done
+                ? move_without_replacing(rename.parent, name, rename.latin, EntryKind::directory)
+                : rename.refusal;
         if (moved == Outcome::done) {
             console_print(DIRECTORY_RENAMED, path, rename.new_path);
         } else {

@@ -16,6 +16,7 @@ const std::u16string HEADER =
 
 // Runs the tool on root; returns its exit code, and the lines after the header in *lines.
 int run(const char16_t* root, std::u16string* lines) {
+    memory_platform::printed.clear();
     const int exit_code = kirlatin_main(2, root);
     EXPECT_EQ(memory_platform::printed.substr(0, HEADER.size()), HEADER);
     *lines = memory_platform::printed.substr(HEADER.size());
@@ -55,6 +56,11 @@ TEST(RenameTree, EveryOutcomeIsToldWithItsReasonAndTheWalkGoesOn) {
         {Outcome::path_too_long, u"path too long"},
         {Outcome::reserved_name, u"reserved name"},
         {Outcome::not_supported, u"not supported"},
+        {Outcome::mount_point, u"mount point"},
+        {Outcome::no_space, u"no space"},
+        {Outcome::in_use, u"in use"},
+        {Outcome::other_file_system, u"other file system"},
+        {Outcome::too_many_open_files, u"too many open files"},
         {Outcome::failed, u"failed"},
     };
     for (const auto& [outcome, reason] : cases) {
@@ -100,11 +106,19 @@ TEST(RenameTree, AStopEndsTheWalkBeforeTheNextEntry) {
               u"Корень/\nКорень/YA1\nКорень/YA2/\nКорень/YA2/Ю\nКорень/Я3\n");
 }
 
-// An entry listed again under its new name has nothing left to rename.
-TEST(RenameTree, AFileListedAgainAfterItsMoveIsLeftAlone) {
-    memory_platform::reset({u"Я", u"Ю", u"notes"}, true);
+// A name whose bytes are no UTF-8 is never changed, however much of it reads as Cyrillic, and
+// is always told; a directory so named is walked. The root's own name too.
+TEST(RenameTree, NamesThatAreNoTextAreToldAndKeptWhileWhatTheyHoldIsWalked) {
+    memory_platform::reset({u"\xDCD0М/Я", u"ab\xDCFF", u"Я"});
     std::u16string lines;
-    EXPECT_EQ(run(u".", &lines), 0);
-    EXPECT_EQ(lines, u"rename file from ./Я to ./YA\nrename file from ./Ю to ./YU\n");
-    EXPECT_EQ(memory_platform::tree(), u"notes\nYA\nYU\n");
+    EXPECT_EQ(run(u"\xDCD0М", &lines), 2);
+    EXPECT_EQ(lines,
+              u"rename file from \xDCD0М/Я to \xDCD0М/YA\n"
+              u"left as is, not UTF-8: \xDCD0М\n");
+    EXPECT_EQ(run(u".", &lines), 2);
+    EXPECT_EQ(lines,
+              u"left as is, not UTF-8: ./\xDCD0М\n"
+              u"left as is, not UTF-8: ./ab\xDCFF\n"
+              u"rename file from ./Я to ./YA\n");
+    EXPECT_EQ(memory_platform::tree(), u"\xDCD0М/\n\xDCD0М/YA\nab\xDCFF\nYA\n");
 }
