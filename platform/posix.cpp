@@ -308,7 +308,7 @@ Outcome move_by_link(int dir, const char* old_name, const char* new_name, bool* 
 // Claims new_name with an empty entry of the tool's own, made exclusively (a directory for a
 // directory, a file for anything else), and moves old_name onto it. A directory replaces only
 // an empty directory, so anything put into the claim meanwhile makes the move fail; a file
-// replaces its claim once it is known to be still the empty file made. A claim the move did not
+// replaces its claim while that is still an empty file. A claim the move did not
 // take is removed while it is still the tool's own and empty.
 Outcome move_onto_claim(int dir, const char* old_name, const char* new_name, bool directory) {
     struct stat claim;
@@ -322,12 +322,9 @@ Outcome move_onto_claim(int dir, const char* old_name, const char* new_name, boo
         if (fd < 0) {
             return move_outcome(errno);
         }
-        const bool known = fstat(fd, &claim) == 0;
         close(fd);
-        struct stat now;
-        if (!known || fstatat(dir, new_name, &now, AT_SYMLINK_NOFOLLOW) != 0 ||
-            !same_file(now, claim) || now.st_size != 0) {
-            return Outcome::name_taken;  // no longer the claim made: somebody else's now
+        if (fstatat(dir, new_name, &claim, AT_SYMLINK_NOFOLLOW) != 0 || claim.st_size != 0) {
+            return Outcome::name_taken;  // no longer the empty claim made: somebody else's now
         }
     }
     if (renameat(dir, old_name, dir, new_name) == 0) {

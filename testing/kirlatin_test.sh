@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # The tool as a user runs it, on trees made in a temporary directory:
-#   kirlatin_test.sh cases|race|stop|attack VERSION SHIM COMMAND...
+#   kirlatin_test.sh cases|filesystems|race|stop|attack VERSION SHIM COMMAND...
 # cases: one table. Each case is a tree before, how the tool is run, its arguments, the lines it
 #   prints after the header, its exit status, and the tree it leaves, written out, where that is
 #   not the tree before; every file keeps its content. COMMAND is the native kirlatin, or
 #   kirlatin.exe through wine-run.sh, whose paths take backslashes; a case marked for one
 #   platform runs there only.
+# filesystems: the cases that tell file systems apart, and the race, on ext4, xfs, btrfs, NTFS
+#   (ntfs-3g), exFAT (exfat-fuse) and tmpfs, each made and mounted under the working directory:
+#   only as root where loop devices and FUSE work, with a skip line elsewhere.
 # race: a rival process changes the tree, and takes the names the tool moves to, while it walks.
 # stop: a stop signal in mid-walk, once with a reader that has stalled.
 # attack: a directory swapped for a link to outside the tree while the walk opens it.
@@ -14,23 +17,29 @@ export LC_ALL=C.UTF-8 ASAN_OPTIONS=exitcode=99:detect_leaks=0:verify_asan_link_o
 group=$1 version=$2 shim=$3 tool=("${@:4}")
 [[ ${tool[*]} == *.exe ]] && platform=windows sep='\' || platform=posix sep=/
 work="$(mktemp -d "${TMPDIR:-/tmp}/kirlatin-test-XXXXXX")"
-trap 'rm -rf "$work"' EXIT
+mnt=$work/mnt base=$work
+trap 'cd / && umount "$mnt" 2>/dev/null; [ -z "${loop-}" ] || losetup -d "$loop"; rm -rf "$work"' EXIT
 header=("" "kirlatin $version" "Rename all files and subdirectories from cyrillic to translit" "")
 failed=0
 fail() { echo "FAIL $name: $*" && failed=1; }
 # Starts the part named $1 in an empty working directory.
-fresh() { name=$1 && rm -rf "$work/tree" && mkdir "$work/tree" && cd "$work/tree" || exit 1; }
+fresh() { name=$1 && rm -rf "$base/tree" && mkdir "$base/tree" && cd "$base/tree" || exit 1; }
 
 # Makes each entry in the working directory: "a/b" a file that holds its own path, "a/" a
 # directory, "a -> b" a symbolic link, "a|" a FIFO.
 make_tree() {
+    local entry path dirs=()
+    for entry; do  # the directories first, all in one call
+        path=${entry%% -> *}
+        [[ $path == */ ]] && dirs+=("$path") || [[ $path != */* ]] || dirs+=("${path%/*}")
+    done
+    [ ${#dirs[@]} = 0 ] || mkdir -p "${dirs[@]}"
     for entry; do
-        local path=${entry%% -> *}
-        mkdir -p "$(dirname "$path")"
+        path=${entry%% -> *}
         case $entry in
         *' -> '*) ln -s "${entry#* -> }" "$path" ;;
         *'|') mkfifo "${path%|}" ;;
-        */) mkdir -p "$path" ;;
+        */) ;;
         *) printf %s "$entry" >"$path" ;;
         esac
     done
@@ -39,8 +48,12 @@ make_tree() {
 # The working directory in make_tree's notation, each file with " = " and what it holds, and only
 # the directories that hold nothing.
 list_tree() {
-    find . -mindepth 1 \( -type l -printf '%P -> %l\n' \) -o \( -type d -empty -printf '%P/\n' \) -o \
-        \( -type p -printf '%P|\n' \) -o \( -type f -printf '%P = ' -exec cat {} \; -printf '\n' \) | sort
+    {
+        find . -mindepth 1 \( -type l -printf '%P -> %l\n' \) -o \( -type d -empty -printf '%P/\n' \) -o \
+            \( -type p -printf '%P|\n' \)
+        find . -mindepth 1 -type f -printf '%P\0' |
+            xargs -0r perl -e 'for (@ARGV) { open my $f, "<", $_ or die; local $/; print "$_ = ", <$f>, "\n" }'
+    } | sort
 }
 
 # How a case runs the tool.
@@ -49,11 +62,13 @@ old_filesystem() { LD_PRELOAD=$shim "$@"; }
 few_descriptors() { (ulimit -n 7 && exec "$@" 3>&- 4>&- 5>&- 6>&-); }
 reader_gone() { (exec 3<>"$work/fifo" 4>"$work/fifo" 3<&- && exec "$@" >&4); }
 on_terminal() { script -qec "$(printf '%q ' "$@")" /dev/null | sed $'s/\e\\[[0-9;?]*[a-zA-Z]//g; s/\r//g'; }
-# As an unprivileged user (nobody, when run by root), with the directory "Только" read-only and
-# "Закрыто" closed; a copy of the tool is where that user can run it.
+# As an unprivileged user (nobody, when run by root), with the directory "Только" read-only,
+# "Закрыто" closed and "Vhod" searchable but not readable, where they stand; a copy of the tool
+# is where that user can run it.
 unprivileged() {
     local as=() status
-    cp "$1" "$work/tool" && chmod -R a+rwX "$work" && chmod a-w Только && chmod 0 Закрыто
+    cp "$1" "$work/tool" && chmod -R a+rwX "$work"
+    { chmod a-w Только; chmod 0 Закрыто; chmod 0333 Vhod; } 2>/dev/null
     [ "$(id -u)" != 0 ] || as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
     "${as[@]}" "$work/tool" "${@:2}"
     status=$? && chmod -R u+rwX . && return $status
@@ -63,6 +78,15 @@ nonblocking() {
     perl -MFcntl -e 'pipe R, W; fcntl W, 1031, 4096; fcntl W, F_SETFL, O_NONBLOCK;
         if (!fork) { open STDOUT, ">&W"; exec @ARGV } close W; sleep 1; print while <R>; wait;
         exit $? >> 8' "$@"
+}
+# With "Чужое" a bind mount of a directory outside the tree, which must keep its "Файл". Only as
+# root.
+bind_mounted() {
+    local status
+    mkdir -p "$work/outside" && touch "$work/outside/Файл" && mount --bind "$work/outside" Чужое &&
+        "$@"
+    status=$? && umount Чужое && [ -e "$work/outside/Файл" ] || echo "outside changed"
+    return $status
 }
 # "/" is the tree, where a copy of the tool and what it loads stand while it runs. Only as root,
 # and not with AddressSanitizer, which reads its options from /proc.
@@ -82,6 +106,7 @@ check() {
     [[ $where == both || $where == "$platform" ]] || { unset after && return; }
     [[ $runner == chrooted && ($(id -u) != 0 || $(ldd "${tool[0]}") == *libasan*) ]] &&
         echo "skip $name: chroot needs root, and AddressSanitizer needs /proc" && unset after && return
+    [[ $runner == bind_mounted && $(id -u) != 0 ]] && echo "skip $name: needs root" && unset after && return
     fresh "$name" && make_tree "${tree[@]}" && list_tree >"$work/before"
     "$runner" "${tool[@]}" "${@//\//$sep}" >"$work/out"
     got=$? && [ "$got" = "$status" ] || fail "exit status $got"
@@ -128,6 +153,18 @@ left as is, no permission: ./Tol'ko/Подпапка
 rename file from ./Tol'ko/Подпапка/Лес to ./Tol'ko/Подпапка/Les
 rename directory from ./Закрыто to ./Zakryto
 not listed, no permission: ./Zakryto
+END
+    # The root's parent is opened for searching only.
+    tree=(Vhod/Фото/Я) after=("Vhod/Foto/YA = Vhod/Фото/Я")
+    check ARootInAParentThatCannotBeReadIsRenamed posix unprivileged 0 Vhod/Фото <<'END'
+rename file from Vhod/Фото/Я to Vhod/Фото/YA
+rename directory from Vhod/Фото to Vhod/Foto
+END
+    tree=(Чужое/ Я) after=(Чужое/ "YA = Я")
+    check AMountPointIsNeverEntered posix bind_mounted 2 . <<'END'
+left as is, in use: ./Чужое
+not listed, mount point: ./Чужое
+rename file from ./Я to ./YA
 END
     # Fx/Leto would carry the root into another directory.
     tree=(Фx/Лето/Июль/ Fx/) after=(Fx/ "Фx/Лето/Iyul'/")
@@ -209,10 +246,59 @@ rename directory from /Фото to /Foto"
     check ListingsAreClosed posix few_descriptors 0 . < <(printf 'rename file from ./%s/Я to ./%s/YA\n' a a b b c c d d)
     # Without RENAME_NOREPLACE a file moves by a hard link, undone when the old name stays;
     # without entry types each entry itself is asked, never the target of a link.
-    tree=(Море d/Лес "Ссылка -> d" "link -> d" Упрямый)
-    after=("More = Море" "d/Les = d/Лес" "Ssylka -> d" "link -> d" "Упрямый = Упрямый")
+    # A file that cannot be linked, or whose link cannot be told from it, and every directory,
+    # moves onto a claim of its new name.
+    tree=(Море d/Лес "Ссылка -> d" "link -> d" Упрямый Копия Двойник Дом/)
+    after=("More = Море" "d/Les = d/Лес" "Ssylka -> d" "link -> d" "Упрямый = Упрямый" "Kopiya = Копия"
+        "Dvojnik = Двойник" Dom/)
     check OnAnOlderFileSystemTheSamePromisesHold posix old_filesystem 2 . < <(echo "left as is, no permission: ./Упрямый"
-        printf 'rename file from ./%s to ./%s\n' Море More d/Лес d/Les Ссылка Ssylka)
+        echo "rename directory from ./Дом to ./Dom"
+        printf 'rename file from ./%s to ./%s\n' Море More d/Лес d/Les Ссылка Ssylka Копия Kopiya Двойник Dvojnik)
+}
+
+# Makes a file system of type $1 and mounts it on $mnt; fails where it cannot.
+mount_filesystem() {
+    local image=$work/image
+    mkdir -p "$mnt" && [ "$(id -u)" = 0 ] || return 1
+    [ "$1" = tmpfs ] && { mount -t tmpfs tmpfs "$mnt"; return; }
+    truncate -s 320M "$image" && case $1 in
+    ntfs) mkfs.ntfs -QFq "$image" && ntfs-3g "$image" "$mnt" ;;
+    exfat) mkfs.exfat "$image" && loop=$(losetup -f --show "$image") && mount.exfat-fuse "$loop" "$mnt" ;;
+    *) "mkfs.$1" -q "$([ "$1" = ext4 ] && echo -F || echo -f)" "$image" && mount -o loop "$image" "$mnt" ;;
+    esac >/dev/null 2>&1
+}
+
+filesystems() {
+    local wide=() wide_after=() wide_lines=() fs i
+    for i in {1..1000}; do
+        wide+=(Каталог$i/Shar Каталог$i/Шар)
+        wide_after+=("Katalog$i/Shar = Каталог$i/Shar" "Katalog$i/Шар = Каталог$i/Шар")
+        wide_lines+=("rename directory from ./Каталог$i to ./Katalog$i" "left as is, name taken: ./Katalog$i/Шар")
+    done
+    for fs in ext4 xfs btrfs ntfs exfat tmpfs; do
+        mount_filesystem $fs || { echo "skip $fs: no root, loop device, FUSE or mkfs here" && continue; }
+        base=$mnt
+        tree=(Архив/Фото/Море.jpg Архив/Shar Архив/Шар)
+        after=("Arhiv/Foto/More.jpg = Архив/Фото/Море.jpg" "Arhiv/Shar = Архив/Shar" "Arhiv/Шар = Архив/Шар")
+        check "$fs: an archive with a colliding pair" both plain 2 Архив <<'END'
+rename directory from Архив/Фото to Архив/Foto
+rename file from Архив/Foto/Море.jpg to Архив/Foto/More.jpg
+left as is, name taken: Архив/Шар
+rename directory from Архив to Arhiv
+END
+        # exFAT ignores case: "ya" takes "YA".
+        tree=(Я.txt ya.txt Юг/)
+        [ $fs = exfat ] && after=("Я.txt = Я.txt" "ya.txt = ya.txt" Yug/) status=2 line="left as is, name taken: ./Я.txt" ||
+            after=("YA.txt = Я.txt" "ya.txt = ya.txt" Yug/) status=0 line="rename file from ./Я.txt to ./YA.txt"
+        check "$fs: a pair that differs in case alone" both plain $status . <<<"$line
+rename directory from ./Юг to ./Yug"
+        tree=("${wide[@]}") after=("${wide_after[@]}")
+        check "$fs: each of a thousand renamed directories is walked once" both plain 2 . < <(printf '%s\n' "${wide_lines[@]}")
+        [[ $fs == ext4 || $fs == exfat ]] && race
+        cd "$work" && rm -rf "$mnt/tree" && umount "$mnt" && base=$work
+        [ -z "${loop-}" ] || { losetup -d "$loop" && unset loop; }
+        rm -f "$work/image"
+    done
 }
 
 # While the tool walks a tree, a rival keeps changing it and taking the names the tool is about to
@@ -222,7 +308,7 @@ rename directory from /Фото to /Foto"
 # on a file system without RENAME_NOREPLACE.
 race() {
     for runner in plain old_filesystem; do
-        fresh "race, $runner"
+        fresh "race${fs:+ on $fs}, $runner"
         mkdir -p Каталог{0..9}/Пусто
         for file in Файл{0..999} Каталог{0..9}/Файл{0..9}; do printf %s "$file" >"$file"; done
         grep -rh '' . >"$work/files"  # what each file holds; the rival adds what it makes

@@ -1,12 +1,19 @@
-// Makes the tool see a file system of an older kind (NFS, older FUSE, kernels before 3.15): when
+// Makes the tool see a file system of an older kind (NFS, FUSE, kernels before 3.15): when
 // loaded with LD_PRELOAD, renameat2 refuses every call, with each error such systems give in
-// turn, and readdir gives no entry types (DT_UNKNOWN). A name that starts with "Упрям" cannot be
-// removed (EPERM), as in an append-only directory.
+// turn, and listings give no entry types (DT_UNKNOWN). A name that starts with "Упрям" cannot be
+// removed (EPERM), as in an append-only directory; one that starts with "Копия" cannot be linked
+// (EPERM), as on exFAT; one that starts with "Двойник" has an inode number of its own per name,
+// as on sshfs.
 #define _GNU_SOURCE
 #include <dirent.h>
 #include <dlfcn.h>
 #include <errno.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#define NEXT(name, type) ((type)dlsym(RTLD_NEXT, name))
+#define STARTS(path, prefix) (strncmp(path, prefix, strlen(prefix)) == 0)
 
 int renameat2(int old_dir, const char* old_path, int new_dir, const char* new_path,
               unsigned int flags) {
@@ -17,18 +24,35 @@ int renameat2(int old_dir, const char* old_path, int new_dir, const char* new_pa
     return -1;
 }
 
-struct dirent* readdir(DIR* dir) {
-    struct dirent* entry = ((struct dirent * (*)(DIR*)) dlsym(RTLD_NEXT, "readdir"))(dir);
-    if (entry) {
-        entry->d_type = DT_UNKNOWN;
+ssize_t getdents64(int dir, void* buffer, size_t length) {
+    const ssize_t got = NEXT("getdents64", ssize_t(*)(int, void*, size_t))(dir, buffer, length);
+    for (ssize_t at = 0; at < got; at += ((struct dirent64*)((char*)buffer + at))->d_reclen) {
+        ((struct dirent64*)((char*)buffer + at))->d_type = DT_UNKNOWN;
     }
-    return entry;
+    return got;
 }
 
 int unlinkat(int dir, const char* path, int flags) {
-    if (strncmp(path, "Упрям", strlen("Упрям")) == 0) {
+    if (STARTS(path, "Упрям")) {
         errno = EPERM;
         return -1;
     }
-    return ((int (*)(int, const char*, int))dlsym(RTLD_NEXT, "unlinkat"))(dir, path, flags);
+    return NEXT("unlinkat", int (*)(int, const char*, int))(dir, path, flags);
+}
+
+int linkat(int old_dir, const char* old_path, int new_dir, const char* new_path, int flags) {
+    if (STARTS(old_path, "Копия")) {
+        errno = EPERM;
+        return -1;
+    }
+    return NEXT("linkat", int (*)(int, const char*, int, const char*, int))(
+        old_dir, old_path, new_dir, new_path, flags);
+}
+
+int fstatat(int dir, const char* path, struct stat* status, int flags) {
+    const int result =
+        NEXT("fstatat", int (*)(int, const char*, struct stat*, int))(dir, path, status, flags);
+    status->st_ino +=
+        result == 0 && (STARTS(path, "Двойник") || STARTS(path, "Dvojnik")) ? strlen(path) : 0;
+    return result;
 }
