@@ -13,4 +13,5 @@ cmake --build build-bench --parallel 2 >/dev/null
 work="$(mktemp -d "${TMPDIR:-/tmp}/kirlatin-bench.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 gcc -O2 -Wall -Wextra -Werror -o "$work/floor" bench/floor.c
-python3 bench/bench.py "$PWD/build-bench/kirlatin" "$work/floor" "$work" "$@"
+gcc -O2 -Wall -Wextra -Werror -o "$work/limit" bench/limit.c
+python3 bench/bench.py "$PWD/build-bench/kirlatin" "$work/floor" "$work/limit" "$work" "$@"

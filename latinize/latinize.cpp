@@ -75,6 +75,10 @@ bool latinize_name(const char16_t* source, char16_t (&dest)[PATH_UNITS], bool* f
     bool changed = false;
     bool fits = true;
     for (const char16_t* s = source; *s != u'\0'; ++s) {
+        if (*s < COMBINING_BREVE) {  // below every letter of the table and every mark: as it is
+            fits = fits && append(dest, &length, *s);
+            continue;
+        }
         char16_t letter = composed(s[0], s[1]);
         if (letter != 0) {
             ++s;  // the mark is part of the letter

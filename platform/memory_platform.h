@@ -1,7 +1,8 @@
 // The in-memory platform: platform.h and output.h over a tree held in memory, which the unit
 // tests are linked with in place of the system's. It lists entries in the order they were made,
-// refuses an open or a move with any outcome a test asks for, keeps what is printed, and requests a stop once a given number of lines are printed. What no file
-// system here produces on demand is tried on it.
+// refuses an open or a move with any outcome a test asks for, keeps what is printed, and requests a
+// stop once a given number of lines are printed. What no file system here produces on demand is
+// tried on it.
 #pragma once
 
 #include <cstddef>

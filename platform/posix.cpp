@@ -30,8 +30,9 @@ constexpr std::size_t PATH_BYTES = utf8_capacity_for(PATH_UNITS);
 
 #if defined(__linux__)
 // One listing call's worth of entries per open directory: small enough that a tree 120 levels
-// deep stays within 2 MiB, large enough for about a hundred names a call.
-constexpr std::size_t LISTING_BYTES = 4096;
+// deep, 700 entries a level, stays well within 2 MiB, large enough for the fifty or so names of
+// a typical directory in one call.
+constexpr std::size_t LISTING_BYTES = 2048;
 constexpr int SEARCH_ONLY = O_PATH;
 #elif defined(O_SEARCH)
 constexpr int SEARCH_ONLY = O_SEARCH;
@@ -125,16 +126,21 @@ Outcome take_directory(int fd, DirectoryUse use, LinkPolicy links, Directory** o
         close(fd);
         return Outcome::failed;
     }
-    *dir = {};
-    dir->fd = fd;
-#if !defined(__linux__)
+    dir->fd = fd;  // every field but the records, which getdents64 fills
+    dir->last_name = nullptr;
+    dir->last_inode = 0;
+    dir->moved = nullptr;
+    dir->moved_bytes = dir->moved_capacity = 0;
+#if defined(__linux__)
+    dir->next = dir->filled = 0;
+    (void)use;
+#else
+    dir->listing = nullptr;
     if (use == DirectoryUse::walk && (dir->listing = fdopendir(fd)) == nullptr) {
         free(dir);
         close(fd);
         return Outcome::failed;
     }
-#else
-    (void)use;
 #endif
     *opened = dir;
     return Outcome::done;
@@ -199,7 +205,7 @@ void remember_moved(Directory* dir, const char* old_name, const char* new_name) 
         return;
     }
     if (dir->moved_bytes + size > dir->moved_capacity) {
-        const std::size_t capacity = dir->moved_capacity * 2 + 4096;
+        const std::size_t capacity = dir->moved_capacity * 2 + 256;
         char* grown = static_cast<char*>(realloc(dir->moved, capacity));
         if (grown == nullptr) {
             return;
@@ -317,8 +323,8 @@ Outcome move_onto_claim(int dir, const char* old_name, const char* new_name, boo
             return move_outcome(errno);
         }
     } else {
-        const int fd = openat(dir, new_name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                              0600);
+        const int fd =
+            openat(dir, new_name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0) {
             return move_outcome(errno);
         }
@@ -342,8 +348,8 @@ Outcome move_onto_claim(int dir, const char* old_name, const char* new_name, boo
 Outcome move_by_fallback(int dir, const char* old_name, const char* new_name, EntryKind kind) {
     const HeldSignals held;
     bool refused = kind == EntryKind::directory;
-    const Outcome linked = refused ? Outcome::not_supported
-                                   : move_by_link(dir, old_name, new_name, &refused);
+    const Outcome linked =
+        refused ? Outcome::not_supported : move_by_link(dir, old_name, new_name, &refused);
     return refused ? move_onto_claim(dir, old_name, new_name, kind == EntryKind::directory)
                    : linked;
 }
@@ -431,10 +437,10 @@ Outcome move_without_replacing(Directory* dir, const char16_t* old_name, const c
     const int result = renameat2(dir->fd, old_bytes, dir->fd, new_bytes, RENAME_NOREPLACE);
 #endif
     // A file system that cannot rename without replacing says so; never fall back to rename().
-    const Outcome moved = result == 0             ? Outcome::done
-                          : !refused_flag(errno) ? move_outcome(errno)
-                                                 : move_by_fallback(dir->fd, old_bytes,
-                                                                    new_bytes, kind);
+    const Outcome moved = result == 0 ? Outcome::done
+                          : !refused_flag(errno)
+                              ? move_outcome(errno)
+                              : move_by_fallback(dir->fd, old_bytes, new_bytes, kind);
     if (moved == Outcome::done && kind == EntryKind::directory) {
         remember_moved(dir, old_bytes, new_bytes);
     }

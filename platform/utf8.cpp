@@ -60,6 +60,10 @@ bool utf8_to_utf16(const char* bytes, std::size_t length, char16_t* dest, std::s
     std::size_t i = 0;
     bool fit = true;
     while (i < length) {
+        if (in[i] < 0x80 && written + 1 < capacity) {  // ASCII, most of any name, as it is
+            dest[written++] = in[i++];
+            continue;
+        }
         char32_t code_point = 0;
         std::size_t size = decode_one(in + i, length - i, &code_point);
         char16_t out[2];
@@ -155,8 +159,10 @@ bool utf16_to_utf8(const char16_t* text, std::size_t units, char* dest, std::siz
 
 bool holds_escaped_bytes(const char16_t* text) {
     for (std::size_t i = 0; text[i] != u'\0'; ++i) {
-        if (text[i] >= 0xD800 && text[i] <= 0xDBFF && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
+        if (text[i] < 0xD800) {
+            continue;
+        }
+        if (text[i] <= 0xDBFF && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
             ++i;  // a pair: one character
         } else if (text[i] >= ESCAPE_BASE + 0x80 && text[i] <= ESCAPE_BASE + 0xFF) {
             return true;

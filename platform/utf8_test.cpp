@@ -26,7 +26,8 @@ TEST(Utf8, Table) {
         EXPECT_EQ(std::u16string(units, count), text);
         EXPECT_TRUE(utf16_to_utf8(text.data(), text.size(), bytes, sizeof bytes, &count));
         EXPECT_EQ(std::string(bytes, count), utf8);
-        EXPECT_EQ(holds_escaped_bytes(units), &text != &cases[0].second && &text != &cases[1].second);
+        EXPECT_EQ(holds_escaped_bytes(units),
+                  &text != &cases[0].second && &text != &cases[1].second);
     }
     EXPECT_FALSE(holds_escaped_bytes(u"\xD800\xDC80 \xDC7F \xDD00"));
     // A buffer too small is refused, and never written past.

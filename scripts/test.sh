@@ -3,13 +3,14 @@
 # tests under Wine; the native build as released, whose table of cases also runs kirlatin.exe
 # under Wine on real trees; the native build again under AddressSanitizer and
 # UndefinedBehaviorSanitizer; the libFuzzer target for a bounded time. The release builds also
-# make and check the packages and the manual page. Last it checks that the sources follow
-# .clang-format.
+# make and check the packages and the manual page; as root, the tests mount file-system images.
+# Last it checks that the sources follow .clang-format.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh cmake make g++ googletest libgtest-dev clang-format \
-    g++-mingw-w64-x86-64-posix wine wine64 clang libclang-rt-14-dev dpkg-dev groff-base man-db
+    g++-mingw-w64-x86-64-posix wine wine64 clang libclang-rt-14-dev dpkg-dev groff-base man-db \
+    ntfs-3g exfat-fuse exfatprogs xfsprogs btrfs-progs e2fsprogs util-linux perl
 
 run_suite() {
     local dir="$1"

@@ -213,8 +213,8 @@ void prepare_root_rename(const char16_t* parent_path, const char16_t* name,
         rename->refusal = Outcome::not_text;
     } else if (latinize_name(parent_path, parent_latin, &parent_fit)) {
         rename->refusal = Outcome::failed;
-    } else if (!fit || !format_text(rename->new_path, u"%s%s%s", parent_path, rename->latin,
-                                    separators)) {
+    } else if (!fit ||
+               !format_text(rename->new_path, u"%s%s%s", parent_path, rename->latin, separators)) {
         rename->refusal = Outcome::path_too_long;
     } else {
         rename->refusal = open_directory_path(parent_path, DirectoryUse::reach, &rename->parent);
