@@ -94,7 +94,6 @@ Outcome last_outcome() {
             return Outcome::not_supported;
         case ERROR_DISK_FULL:
         case ERROR_HANDLE_DISK_FULL:
-        case ERROR_DISK_QUOTA_EXCEEDED:
             return Outcome::no_space;
         case ERROR_NOT_SAME_DEVICE:
             return Outcome::other_file_system;
