@@ -31,9 +31,10 @@ struct Directory;
 
 // What a listing says an entry is, before anything else is asked of it.
 enum class EntryKind {
-    directory,  // listed as a directory; opening it may still find a link (a Windows junction
-                // carries the directory bit) and refuse it
-    link,       // listed as a symbolic link: renamed itself, never entered
+    directory,  // listed as a directory; opening it may still find a link, swapped for it since
+                // the listing, and refuse it
+    link,       // listed as a symbolic link (on Windows also a junction, or any other reparse
+                // point that is a name surrogate): renamed itself, never entered
     other,      // a file, or anything else that is neither (a pipe, a socket, a device)
 };
 

@@ -1,33 +1,62 @@
-// The file-system services on Windows, through the wide-character Win32 API, whose names and paths
-// are UTF-16 already. Every directory the walk lists is held open without FILE_SHARE_DELETE until
-// it is closed, so the paths through which Win32 reaches its entries keep naming the same ones.
+// The file-system services on Windows, through handles and the NT calls of ntdll, whose names are
+// UTF-16 already. Only the root and the directory that holds it are opened by a path, resolved
+// once to its \\?\ form; below it, each directory is opened relative to its held parent and listed
+// through its handle, and each entry is renamed through a handle opened relative to its directory,
+// by bare names alone. So no Win32 path rule (device names, stripped endings, MAX_PATH, the
+// current directory) applies below the root, and a held directory keeps its entries in place.
 #include <windows.h>
+#include <winternl.h>
+
+#include <cstddef>
+#include <cstdint>
 
 #include "platform/platform.h"
 #include "platform/win32_names.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "Win32 text is UTF-16");
 
+// mingw-w64 declares every other NT call used here in winternl.h.
+extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE file, HANDLE event, PIO_APC_ROUTINE apc,
+                                               PVOID apc_context, PIO_STATUS_BLOCK io, PVOID buffer,
+                                               ULONG length,
+                                               FILE_INFORMATION_CLASS information_class,
+                                               BOOLEAN single_entry, PUNICODE_STRING pattern,
+                                               BOOLEAN restart);
+extern "C" NTSTATUS NTAPI NtQueryAttributesFile(POBJECT_ATTRIBUTES name,
+                                                PFILE_BASIC_INFORMATION attributes);
+
 const char16_t COMPONENT_SEPARATORS[] = u"\\/";
 const char16_t ENTRY_PATH_FORMAT[] = u"%s\\%s";
 
 namespace {
 
-// Room for a path the system is given: the root as typed, whose trailing separators the lines
-// leave out, and a name per level below it.
-constexpr std::size_t SYSTEM_PATH_UNITS = 2 * PATH_UNITS;
+// Room for the root's full path: the current directory may be long, whatever the root as typed.
+constexpr std::size_t SYSTEM_PATH_UNITS = 4 * PATH_UNITS;
+
+// A directory walked is listed and searched; one held only to reach the root in it, searched.
+constexpr ACCESS_MASK WALK_ACCESS =
+    FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+constexpr ACCESS_MASK REACH_ACCESS = FILE_TRAVERSE | SYNCHRONIZE;
+// No FILE_SHARE_DELETE: while held, a directory can be neither renamed nor removed.
+constexpr ULONG HOLD_SHARING = FILE_SHARE_READ | FILE_SHARE_WRITE;
+constexpr ULONG ANY_SHARING = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+constexpr NTSTATUS ACCESS_DENIED = static_cast<NTSTATUS>(0xC0000022);
 
 }  // namespace
 
-// An open directory: its handle, which holds it in place, and its path. While the handle holds
-// the directory, its path names this same directory, and so does every path composed from it;
-// the listing reads its records through the handle, so it needs no pattern after the path.
+// An open directory: its handle, a buffer of the records its listing has read, and the
+// directories moved within it meanwhile, each a file id, a length in units and a name.
 struct Directory {
     HANDLE handle;
-    char16_t path[SYSTEM_PATH_UNITS];
-    DWORD next_record;  // offset in records of the next record to read
+    bool holds_root;    // opened to reach the root alone, which may be a link
+    bool queried;       // the listing has been asked once: an empty answer ends it no more
     bool records_left;  // records holds records from next_record on
-    alignas(LONGLONG) unsigned char records[32 * 1024];
+    ULONG next_record;
+    unsigned char* moved;
+    std::size_t moved_bytes;
+    std::size_t moved_capacity;
+    alignas(LONGLONG) unsigned char records[64 * 1024];
 };
 
 namespace {
@@ -36,127 +65,159 @@ const wchar_t* wide(const char16_t* text) {
     return reinterpret_cast<const wchar_t*>(text);
 }
 
-bool is_dot_or_dot_dot(const char16_t* name) {
-    return name[0] == u'.' && (name[1] == u'\0' || (name[1] == u'.' && name[2] == u'\0'));
+Outcome outcome_of(NTSTATUS status) {
+    return outcome_of_status(static_cast<std::uint32_t>(status));
 }
 
-// Composes the path through which the system reaches `name` in the directory at dir_path.
-bool compose_path(const char16_t* dir_path, const char16_t* name,
-                  char16_t (&path)[SYSTEM_PATH_UNITS]) {
-    const std::size_t length = text_length(dir_path);
-    const bool ends_in_separator =
-        length > 0 && (dir_path[length - 1] == u'\\' || dir_path[length - 1] == u'/');
-    return format_text(path, ends_in_separator ? u"%s%s" : u"%s\\%s", dir_path, name);
+// `name` relative to the directory `dir` (the absolute NT path `name` when dir is nullptr; the
+// directory itself when name is empty), in any letter case, as Win32 reads names.
+struct RelativeName {
+    UNICODE_STRING counted;
+    OBJECT_ATTRIBUTES attributes;
+
+    RelativeName(HANDLE dir, const char16_t* name) {
+        const auto bytes = static_cast<USHORT>(text_length(name) * sizeof(char16_t));
+        counted = {bytes, bytes, const_cast<PWSTR>(wide(name))};
+        InitializeObjectAttributes(&attributes, &counted, OBJ_CASE_INSENSITIVE, dir, nullptr);
+    }
+};
+
+NTSTATUS open_relative(HANDLE dir, const char16_t* name, ACCESS_MASK access, ULONG sharing,
+                       ULONG options, HANDLE* opened) {
+    RelativeName relative(dir, name);
+    IO_STATUS_BLOCK io;
+    return NtOpenFile(opened, access, &relative.attributes, &io, sharing,
+                      options | FILE_SYNCHRONOUS_IO_NONALERT);
 }
 
-// Copies a record's name and kind into *entry; false for "." and "..", which are never listed,
-// and for a name too long for a path buffer. A link to a directory (junction, directory symbolic
-// link) carries the directory bit, so it is renamed like a directory; open_directory refuses to
-// enter it.
-bool take_entry(const FILE_ID_BOTH_DIR_INFO& record, DirEntry* entry) {
+bool query(HANDLE handle, void* information, ULONG length, FILE_INFORMATION_CLASS kind) {
+    IO_STATUS_BLOCK io;
+    return NT_SUCCESS(NtQueryInformationFile(handle, &io, information, length, kind));
+}
+
+// Opens the directory at path, resolved once as Win32 resolves it, through its \\?\ form: a long
+// current directory, a \\?\ root and a share are all opened alike. Links are followed.
+Outcome open_by_path(const char16_t* path, ACCESS_MASK access, HANDLE* opened) {
+    wchar_t full[SYSTEM_PATH_UNITS];
+    const DWORD units =
+        GetFullPathNameW(path[0] == u'\0' ? L"." : wide(path), SYSTEM_PATH_UNITS, full, nullptr);
+    if (units == 0 || units >= SYSTEM_PATH_UNITS) {
+        return units == 0 ? Outcome::gone : Outcome::path_too_long;
+    }
+    // \\?\X and \\.\X are \??\X in the NT namespace, and \\server\share is \??\UNC\server\share.
+    const auto* resolved = reinterpret_cast<const char16_t*>(full);
+    const bool prefixed = resolved[0] == u'\\' && resolved[1] == u'\\' &&
+                          (resolved[2] == u'?' || resolved[2] == u'.') && resolved[3] == u'\\';
+    char16_t nt_path[SYSTEM_PATH_UNITS + 8];
+    const bool fit = prefixed ? format_text(nt_path, u"\\??\\%s", resolved + 4)
+                     : resolved[0] == u'\\' && resolved[1] == u'\\'
+                         ? format_text(nt_path, u"\\??\\UNC\\%s", resolved + 2)
+                         : format_text(nt_path, u"\\??\\%s", resolved);
+    if (!fit) {
+        return Outcome::path_too_long;
+    }
+    const NTSTATUS status =
+        open_relative(nullptr, nt_path, access, HOLD_SHARING,
+                      FILE_DIRECTORY_FILE | FILE_OPEN_FOR_BACKUP_INTENT, opened);
+    const Outcome outcome = NT_SUCCESS(status) ? Outcome::done : outcome_of(status);
+    switch (outcome) {
+        case Outcome::done:
+        case Outcome::gone:
+        case Outcome::no_permission:
+        case Outcome::path_too_long:
+        case Outcome::too_many_open_files:
+            return outcome;
+        default:
+            return Outcome::failed;
+    }
+}
+
+// Takes an open directory handle into a Directory of its own; closes it when there is no room.
+Outcome hold(HANDLE handle, bool holds_root, Directory** opened) {
+    auto* dir = static_cast<Directory*>(HeapAlloc(GetProcessHeap(), 0, sizeof(Directory)));
+    if (dir == nullptr) {
+        NtClose(handle);
+        return Outcome::failed;
+    }
+    dir->handle = handle;
+    dir->holds_root = holds_root;
+    dir->queried = dir->records_left = false;
+    dir->moved = nullptr;
+    dir->moved_bytes = dir->moved_capacity = 0;
+    *opened = dir;
+    return Outcome::done;
+}
+
+// Notes that the directory with this file id now stands at `name` in dir, so that a listing that
+// meets it there (FAT and exFAT may place a longer name after the listing's position) passes it
+// over. Without room it is not noted: the directory may then be walked twice, never skipped.
+void remember_moved(Directory* dir, LONGLONG id, const char16_t* name) {
+    const std::size_t units = text_length(name);
+    const std::size_t size = sizeof id + sizeof units + units * sizeof(char16_t);
+    if (dir->moved_bytes + size > dir->moved_capacity) {
+        const std::size_t capacity = dir->moved_capacity * 2 + 1024;
+        void* grown = dir->moved == nullptr
+                          ? HeapAlloc(GetProcessHeap(), 0, capacity)
+                          : HeapReAlloc(GetProcessHeap(), 0, dir->moved, capacity);
+        if (grown == nullptr) {
+            return;
+        }
+        dir->moved = static_cast<unsigned char*>(grown);
+        dir->moved_capacity = capacity;
+    }
+    unsigned char* record = dir->moved + dir->moved_bytes;
+    CopyMemory(record, &id, sizeof id);
+    CopyMemory(record + sizeof id, &units, sizeof units);
+    CopyMemory(record + sizeof id + sizeof units, name, units * sizeof(char16_t));
+    dir->moved_bytes += size;
+}
+
+// True when the directory with this id and this listed name was moved to that name meanwhile.
+bool was_moved_here(const Directory* dir, LONGLONG id, const WCHAR* name, std::size_t units) {
+    for (std::size_t at = 0; at < dir->moved_bytes;) {
+        LONGLONG recorded = 0;
+        std::size_t length = 0;
+        CopyMemory(&recorded, dir->moved + at, sizeof recorded);
+        CopyMemory(&length, dir->moved + at + sizeof recorded, sizeof length);
+        const unsigned char* recorded_name = dir->moved + at + sizeof recorded + sizeof length;
+        if (recorded == id && length == units &&
+            RtlCompareMemory(recorded_name, name, units * sizeof(WCHAR)) == units * sizeof(WCHAR)) {
+            return true;
+        }
+        at += sizeof recorded + sizeof length + length * sizeof(char16_t);
+    }
+    return false;
+}
+
+bool is_dot_or_dot_dot(const WCHAR* name, std::size_t units) {
+    return name[0] == L'.' && (units == 1 || (units == 2 && name[1] == L'.'));
+}
+
+// Copies a record's name and kind into *entry; false for "." and "..", for a directory moved to
+// its name during this listing, and for a name too long for a path buffer. A reparse point's tag
+// stands in the record's EaSize.
+bool take_entry(const Directory* dir, const FILE_ID_FULL_DIR_INFORMATION& record, DirEntry* entry) {
     const std::size_t units = record.FileNameLength / sizeof(WCHAR);
-    if (units >= PATH_UNITS) {
+    if (units >= PATH_UNITS || is_dot_or_dot_dot(record.FileName, units) ||
+        was_moved_here(dir, record.FileId.QuadPart, record.FileName, units)) {
         return false;
     }
     for (std::size_t i = 0; i < units; ++i) {
         entry->name[i] = static_cast<char16_t>(record.FileName[i]);
     }
     entry->name[units] = u'\0';
-    if ((record.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        entry->kind = EntryKind::directory;
-    } else if ((record.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    if ((record.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+        is_link_reparse_tag(record.EaSize)) {
         entry->kind = EntryKind::link;
+    } else if ((record.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        entry->kind = EntryKind::directory;
     } else {
         entry->kind = EntryKind::other;
     }
-    return !is_dot_or_dot_dot(entry->name);
+    return true;
 }
 
-// What the last Win32 error tells the walk.
-Outcome last_outcome() {
-    switch (GetLastError()) {
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-        case ERROR_DIRECTORY:
-            return Outcome::gone;
-        case ERROR_ALREADY_EXISTS:
-        case ERROR_FILE_EXISTS:
-            return Outcome::name_taken;
-        case ERROR_ACCESS_DENIED:
-        case ERROR_WRITE_PROTECT:
-            return Outcome::no_permission;
-        case ERROR_FILENAME_EXCED_RANGE:
-            return Outcome::path_too_long;
-        case ERROR_INVALID_NAME:
-            return Outcome::reserved_name;
-        case ERROR_NOT_SUPPORTED:
-        case ERROR_INVALID_FUNCTION:
-            return Outcome::not_supported;
-        case ERROR_DISK_FULL:
-        case ERROR_HANDLE_DISK_FULL:
-            return Outcome::no_space;
-        case ERROR_NOT_SAME_DEVICE:
-            return Outcome::other_file_system;
-        case ERROR_TOO_MANY_OPEN_FILES:
-            return Outcome::too_many_open_files;
-        default:
-            return Outcome::failed;
-    }
-}
-
-// Narrows an outcome of opening a directory to those open_directory returns.
-Outcome open_outcome(Outcome outcome) {
-    switch (outcome) {
-        case Outcome::name_taken:
-        case Outcome::not_supported:
-        case Outcome::no_space:
-        case Outcome::other_file_system:
-            return Outcome::failed;
-        default:
-            return outcome;
-    }
-}
-
-// Opens the directory at path so that, until the handle is closed, it can be neither renamed nor
-// removed (no FILE_SHARE_DELETE). Under LinkPolicy::refuse a link is opened itself, never its
-// target, and refused: it has FILE_ATTRIBUTE_REPARSE_POINT.
-Outcome hold_directory(const char16_t* path, LinkPolicy links, Directory** opened) {
-    DWORD flags = FILE_FLAG_BACKUP_SEMANTICS;  // needed to open a directory at all
-    if (links == LinkPolicy::refuse) {
-        flags |= FILE_FLAG_OPEN_REPARSE_POINT;
-    }
-    const HANDLE held =
-        CreateFileW(wide(path), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags, nullptr);
-    if (held == INVALID_HANDLE_VALUE) {
-        return open_outcome(last_outcome());
-    }
-    // Asked by path once the directory is held, since not every file system reports a link's
-    // reparse point through the handle.
-    const DWORD attributes = GetFileAttributesW(wide(path));
-    Outcome outcome = Outcome::done;
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        outcome = Outcome::gone;
-    } else if (links == LinkPolicy::refuse && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        outcome = Outcome::link;
-    }
-    auto* dir = outcome != Outcome::done
-                    ? nullptr
-                    : static_cast<Directory*>(HeapAlloc(GetProcessHeap(), 0, sizeof(Directory)));
-    if (dir != nullptr && format_text(dir->path, u"%s", path)) {
-        dir->handle = held;
-        dir->records_left = false;
-        *opened = dir;
-        return Outcome::done;
-    }
-    if (dir != nullptr) {
-        HeapFree(GetProcessHeap(), 0, dir);
-    }
-    CloseHandle(held);
-    return outcome == Outcome::done ? Outcome::failed : outcome;
-}
-
-// True when name holds a colon, which Win32 reads as a drive or a stream.
+// True when name holds a colon, which the system reads as a stream.
 bool names_stream(const char16_t* name) {
     for (const char16_t* unit = name; *unit != u'\0'; ++unit) {
         if (*unit == u':') {
@@ -166,112 +227,190 @@ bool names_stream(const char16_t* name) {
     return false;
 }
 
-// True when a move between these names would act on the entries they spell: no stream, no
-// reserved device name as the target, and no ending that Win32 would strip.
-bool names_entries_exactly(const char16_t* old_name, const char16_t* new_name) {
-    return !names_stream(old_name) && !names_stream(new_name) &&
-           !is_reserved_device_name(new_name) && !has_stripped_ending(new_name) &&
-           !has_stripped_ending(old_name);
-}
-
-// Done when a move of old_path would rename the entry itself. A link qualifies only when the file
-// system opens it as itself when asked to: Wine, for one, opens a Unix symbolic link's target
-// even then, and its MoveFileExW would carry the target, from wherever it is, into the tree.
-Outcome moves_entry_itself(const char16_t* old_path) {
-    const DWORD attributes = GetFileAttributesW(wide(old_path));
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        return last_outcome();
+// Done when the open directory `handle`, opened as a reparse point itself, is to be walked: it
+// is none, or one that a filter serves (a cloud folder), which is then opened again without
+// FILE_OPEN_REPARSE_POINT, as the filter expects. A link is refused.
+Outcome served_directory(HANDLE* handle) {
+    FILE_ATTRIBUTE_TAG_INFORMATION tag;
+    if (!query(*handle, &tag, sizeof tag, FileAttributeTagInformation)) {
+        return Outcome::failed;
     }
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    if ((tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        return Outcome::gone;
+    }
+    if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
         return Outcome::done;
     }
-    const HANDLE link =
-        CreateFileW(wide(old_path), FILE_READ_ATTRIBUTES,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (link == INVALID_HANDLE_VALUE) {
-        return last_outcome();
+    if (is_link_reparse_tag(tag.ReparseTag)) {
+        return Outcome::link;
     }
-    BY_HANDLE_FILE_INFORMATION opened;
-    const bool is_link_itself = GetFileInformationByHandle(link, &opened) &&
-                                (opened.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    CloseHandle(link);
-    return is_link_itself ? Outcome::done : Outcome::not_supported;
+    HANDLE served = nullptr;
+    const NTSTATUS status =
+        open_relative(*handle, u"", WALK_ACCESS, HOLD_SHARING,
+                      FILE_DIRECTORY_FILE | FILE_OPEN_FOR_BACKUP_INTENT, &served);
+    if (!NT_SUCCESS(status)) {
+        return outcome_of(status);
+    }
+    NtClose(*handle);
+    *handle = served;
+    return Outcome::done;
+}
+
+// Narrows an outcome of opening a directory to those open_directory returns.
+Outcome open_outcome(Outcome outcome) {
+    switch (outcome) {
+        case Outcome::name_taken:
+        case Outcome::not_supported:
+        case Outcome::no_space:
+        case Outcome::in_use:
+        case Outcome::other_file_system:
+            return Outcome::failed;
+        default:
+            return outcome;
+    }
+}
+
+// The rename of a directory was denied after the directory itself was opened for it: the
+// system refuses so while something below it is open, unless dir does not let entries be added.
+Outcome denied_directory_rename(Directory* dir) {
+    HANDLE adding = nullptr;
+    if (!NT_SUCCESS(open_relative(dir->handle, u"", FILE_ADD_SUBDIRECTORY | SYNCHRONIZE,
+                                  ANY_SHARING, FILE_DIRECTORY_FILE, &adding))) {
+        return Outcome::no_permission;
+    }
+    NtClose(adding);
+    return Outcome::in_use;
+}
+
+// Renames the open entry to the bare new_name in dir; the system refuses a taken name with
+// STATUS_OBJECT_NAME_COLLISION.
+NTSTATUS rename_within(HANDLE entry, Directory* dir, const char16_t* new_name) {
+    const std::size_t bytes = text_length(new_name) * sizeof(char16_t);
+    alignas(FILE_RENAME_INFORMATION) unsigned char
+        buffer[sizeof(FILE_RENAME_INFORMATION) + PATH_UNITS * sizeof(char16_t)];
+    auto* rename = reinterpret_cast<FILE_RENAME_INFORMATION*>(buffer);
+    rename->ReplaceIfExists = FALSE;
+    rename->RootDirectory = dir->handle;
+    rename->FileNameLength = static_cast<ULONG>(bytes);
+    CopyMemory(rename->FileName, new_name, bytes);
+    // Wine takes no less than the whole structure, even for a name of one unit.
+    const std::size_t length = offsetof(FILE_RENAME_INFORMATION, FileName) + bytes;
+    IO_STATUS_BLOCK io;
+    return NtSetInformationFile(
+        entry, &io, rename, static_cast<ULONG>(length < sizeof *rename ? sizeof *rename : length),
+        FileRenameInformation);
 }
 
 }  // namespace
 
-// Every directory is opened alike here, for listing: `use` asks for no less.
-Outcome open_directory_path(const char16_t* path, DirectoryUse /*use*/, Directory** opened) {
-    // "" is the current directory. A drive alone is its root, as the paths composed from it read
-    // ("C:" and "\\name" make "C:\\name"), so that the entries listed are the entries moved.
-    const char16_t drive_root[] = {path[0], u':', u'\\', u'\0'};
-    const char16_t* held = path;
-    if (path[0] == u'\0') {
-        held = u".";
-    } else if (path[1] == u':' && path[2] == u'\0') {
-        held = drive_root;
-    }
-    const Outcome outcome = hold_directory(held, LinkPolicy::follow, opened);
-    return outcome == Outcome::link || outcome == Outcome::reserved_name ? Outcome::failed
-                                                                         : outcome;
+Outcome open_directory_path(const char16_t* path, DirectoryUse use, Directory** opened) {
+    HANDLE handle = nullptr;
+    const Outcome outcome =
+        open_by_path(path, use == DirectoryUse::walk ? WALK_ACCESS : REACH_ACCESS, &handle);
+    return outcome == Outcome::done ? hold(handle, use == DirectoryUse::reach, opened) : outcome;
 }
 
+// A root reached by its typed name is opened as Win32 would read that name, by its path, so a
+// name Win32 would strip the end of is not opened here.
 Outcome open_directory(Directory* parent, const char16_t* name, LinkPolicy links,
                        Directory** opened) {
-    char16_t path[SYSTEM_PATH_UNITS];
-    if (has_stripped_ending(name) || names_stream(name)) {
+    if (names_stream(name) || (links == LinkPolicy::follow && has_stripped_ending(name))) {
         return Outcome::reserved_name;
     }
-    if (!compose_path(parent->path, name, path)) {
-        return Outcome::path_too_long;
+    const ULONG options = FILE_DIRECTORY_FILE | FILE_OPEN_FOR_BACKUP_INTENT |
+                          (links == LinkPolicy::refuse ? FILE_OPEN_REPARSE_POINT : 0);
+    HANDLE handle = nullptr;
+    const NTSTATUS status =
+        open_relative(parent->handle, name, WALK_ACCESS, HOLD_SHARING, options, &handle);
+    if (!NT_SUCCESS(status)) {
+        return open_outcome(outcome_of(status));
     }
-    return hold_directory(path, links, opened);
+    const Outcome served = links == LinkPolicy::refuse ? served_directory(&handle) : Outcome::done;
+    if (served != Outcome::done) {
+        NtClose(handle);
+        return open_outcome(served);
+    }
+    return hold(handle, false, opened);
 }
 
 Listing read_entry(Directory* dir, DirEntry* entry) {
     for (;;) {
         if (!dir->records_left) {
-            if (!GetFileInformationByHandleEx(dir->handle, FileIdBothDirectoryInfo, dir->records,
-                                              sizeof dir->records)) {
-                return GetLastError() == ERROR_NO_MORE_FILES ? Listing::end : Listing::failed;
+            IO_STATUS_BLOCK io;
+            const NTSTATUS status = NtQueryDirectoryFile(
+                dir->handle, nullptr, nullptr, nullptr, &io, dir->records, sizeof dir->records,
+                FileIdFullDirectoryInformation, FALSE, nullptr, FALSE);
+            const bool first_query = !dir->queried;
+            dir->queried = true;
+            if (!NT_SUCCESS(status) || io.Information == 0) {
+                return NT_SUCCESS(status) ||
+                               listing_has_ended(static_cast<std::uint32_t>(status), first_query)
+                           ? Listing::end
+                           : Listing::failed;
             }
             dir->next_record = 0;
             dir->records_left = true;
         }
         const auto& record =
-            *reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(dir->records + dir->next_record);
+            *reinterpret_cast<const FILE_ID_FULL_DIR_INFORMATION*>(dir->records + dir->next_record);
         dir->records_left = record.NextEntryOffset != 0;
         dir->next_record += record.NextEntryOffset;
-        if (take_entry(record, entry)) {
+        if (take_entry(dir, record, entry)) {
             return Listing::entry;
         }
     }
 }
 
 void close_directory(Directory* dir) {
-    CloseHandle(dir->handle);
+    NtClose(dir->handle);
+    if (dir->moved != nullptr) {
+        HeapFree(GetProcessHeap(), 0, dir->moved);
+    }
     HeapFree(GetProcessHeap(), 0, dir);
 }
 
-// MoveFileExW never replaces on every file system Windows has, whatever the entry's kind.
+// One rename by handle, which never replaces and never copies on any file system Windows has.
+// A name the system would read as a stream, or as a device, or with its end stripped, once Win32
+// meets it, is never made. A link is renamed only when the system opens it as itself: Wine, for
+// one, opens a Unix link's target even then, and would carry the target into the tree.
 Outcome move_without_replacing(Directory* dir, const char16_t* old_name, const char16_t* new_name,
-                               EntryKind /*kind*/) {
-    char16_t old_path[SYSTEM_PATH_UNITS];
-    char16_t new_path[SYSTEM_PATH_UNITS];
-    if (!names_entries_exactly(old_name, new_name)) {
+                               EntryKind kind) {
+    if (names_stream(old_name) || names_stream(new_name) || is_reserved_device_name(new_name) ||
+        has_stripped_ending(new_name)) {
         return Outcome::reserved_name;
     }
-    if (!compose_path(dir->path, old_name, old_path) ||
-        !compose_path(dir->path, new_name, new_path)) {
-        return Outcome::path_too_long;
+    const ACCESS_MASK access =
+        DELETE | SYNCHRONIZE | (kind == EntryKind::other ? 0 : FILE_READ_ATTRIBUTES);
+    HANDLE entry = nullptr;
+    NTSTATUS status =
+        open_relative(dir->handle, old_name, access, ANY_SHARING, FILE_OPEN_REPARSE_POINT, &entry);
+    if (!NT_SUCCESS(status)) {
+        return outcome_of(status);
     }
-    const Outcome itself = moves_entry_itself(old_path);
-    if (itself != Outcome::done) {
-        return itself;
+    // The root was not listed: whether it is a link, its parent says.
+    FILE_BASIC_INFORMATION root;
+    RelativeName root_name(dir->handle, old_name);
+    const bool link =
+        kind == EntryKind::link ||
+        (dir->holds_root && NT_SUCCESS(NtQueryAttributesFile(&root_name.attributes, &root)) &&
+         (root.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
+    FILE_ATTRIBUTE_TAG_INFORMATION tag;
+    Outcome moved = Outcome::done;
+    if (link && (!query(entry, &tag, sizeof tag, FileAttributeTagInformation) ||
+                 (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)) {
+        moved = Outcome::not_supported;
+    } else if (!NT_SUCCESS(status = rename_within(entry, dir, new_name))) {
+        moved = status == ACCESS_DENIED && kind == EntryKind::directory
+                    ? denied_directory_rename(dir)
+                    : outcome_of(status);
+    } else if (kind == EntryKind::directory) {
+        FILE_INTERNAL_INFORMATION id;
+        if (query(entry, &id, sizeof id, FileInternalInformation)) {
+            remember_moved(dir, id.IndexNumber.QuadPart, new_name);
+        }
     }
-    // No flags: MoveFileExW then neither replaces an existing entry nor copies across volumes.
-    return MoveFileExW(wide(old_path), wide(new_path), 0) ? Outcome::done : last_outcome();
+    NtClose(entry);
+    return moved;
 }
 
 // Windows names are UTF-16 already; a lone surrogate in one is kept as it stands.
@@ -280,6 +419,11 @@ bool is_text_name(const char16_t* /*name*/) {
 }
 
 bool is_directory(const char16_t* path) {
-    const DWORD attributes = GetFileAttributesW(wide(path));
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    HANDLE handle = nullptr;
+    if (path[0] == u'\0' ||
+        open_by_path(path, FILE_READ_ATTRIBUTES | SYNCHRONIZE, &handle) != Outcome::done) {
+        return false;
+    }
+    NtClose(handle);
+    return true;
 }

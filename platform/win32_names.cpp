@@ -1,4 +1,4 @@
-// Win32 name rules: reserved device names and the endings Win32 strips.
+// The Windows rules that need no Windows: names, reparse tags, NT statuses, the typed root.
 #include "platform/win32_names.h"
 
 namespace {
@@ -47,4 +47,69 @@ bool has_stripped_ending(const char16_t* name) {
         ++length;
     }
     return length > 0 && (name[length - 1] == u'.' || name[length - 1] == u' ');
+}
+
+bool is_link_reparse_tag(std::uint32_t tag) {
+    constexpr std::uint32_t NAME_SURROGATE_BIT = 0x20000000;
+    return tag == 0 || (tag & NAME_SURROGATE_BIT) != 0;
+}
+
+namespace {
+
+// The NT statuses named here, from ntstatus.h.
+constexpr std::uint32_t STATUS_NO_MORE_FILES = 0x80000006;
+constexpr std::uint32_t STATUS_NO_SUCH_FILE = 0xC000000F;
+
+struct StatusOutcome {
+    std::uint32_t status;
+    Outcome outcome;
+};
+
+constexpr StatusOutcome STATUS_OUTCOMES[] = {
+    {STATUS_NO_SUCH_FILE, Outcome::gone},
+    {0xC0000034, Outcome::gone},                 // STATUS_OBJECT_NAME_NOT_FOUND
+    {0xC000003A, Outcome::gone},                 // STATUS_OBJECT_PATH_NOT_FOUND
+    {0xC0000056, Outcome::gone},                 // STATUS_DELETE_PENDING
+    {0xC0000103, Outcome::gone},                 // STATUS_NOT_A_DIRECTORY
+    {0xC00000BA, Outcome::gone},                 // STATUS_FILE_IS_A_DIRECTORY
+    {0xC0000035, Outcome::name_taken},           // STATUS_OBJECT_NAME_COLLISION
+    {0xC0000022, Outcome::no_permission},        // STATUS_ACCESS_DENIED
+    {0xC00000A2, Outcome::no_permission},        // STATUS_MEDIA_WRITE_PROTECTED
+    {0xC0000121, Outcome::no_permission},        // STATUS_CANNOT_DELETE
+    {0xC0000106, Outcome::path_too_long},        // STATUS_NAME_TOO_LONG
+    {0xC0000033, Outcome::reserved_name},        // STATUS_OBJECT_NAME_INVALID
+    {0xC00000BB, Outcome::not_supported},        // STATUS_NOT_SUPPORTED
+    {0xC0000010, Outcome::not_supported},        // STATUS_INVALID_DEVICE_REQUEST
+    {0xC000007F, Outcome::no_space},             // STATUS_DISK_FULL
+    {0xC0000044, Outcome::no_space},             // STATUS_QUOTA_EXCEEDED
+    {0xC0000043, Outcome::in_use},               // STATUS_SHARING_VIOLATION
+    {0xC0000054, Outcome::in_use},               // STATUS_FILE_LOCK_CONFLICT
+    {0xC0000055, Outcome::in_use},               // STATUS_LOCK_NOT_GRANTED
+    {0xC00000D4, Outcome::other_file_system},    // STATUS_NOT_SAME_DEVICE
+    {0xC000011F, Outcome::too_many_open_files},  // STATUS_TOO_MANY_OPENED_FILES
+};
+
+}  // namespace
+
+bool listing_has_ended(std::uint32_t status, bool first_query) {
+    return status == STATUS_NO_MORE_FILES || (first_query && status == STATUS_NO_SUCH_FILE);
+}
+
+Outcome outcome_of_status(std::uint32_t status) {
+    for (const StatusOutcome& known : STATUS_OUTCOMES) {
+        if (known.status == status) {
+            return known.outcome;
+        }
+    }
+    return Outcome::failed;
+}
+
+void mend_typed_root(char16_t* argument) {
+    std::size_t length = 0;
+    while (argument[length] != u'\0') {
+        ++length;
+    }
+    if (length > 0 && argument[length - 1] == u'"') {
+        argument[length - 1] = u'\\';
+    }
 }

@@ -1,10 +1,13 @@
-// Names that the Win32 path rules resolve to something other than the directory entry they spell:
-// a move to or from such a name would act on a device or on another entry, so the Windows layer
-// refuses it. Plain functions over UTF-16, built on every platform so that they are tested
-// everywhere.
+// The rules of the Windows layer that need no Windows: names that the Win32 path rules resolve to
+// something other than the directory entry they spell, which reparse points are links, what an NT
+// status tells the walk, and how cmd hands a quoted folder over. Plain functions over UTF-16 and
+// status numbers, built on every platform so that they are tested everywhere.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+
+#include "platform/platform.h"
 
 // True when `name` (one path component) is a reserved DOS device name: CON, PRN, AUX, NUL,
 // COM0-COM9, LPT0-LPT9, or COM and LPT with a superscript one, two or three; in any letter case,
@@ -15,3 +18,22 @@ bool is_reserved_device_name(const char16_t* name);
 // True when `name` (one path component) ends in a dot or a space, which Win32 strips from the
 // last component: "Foto." would name the entry "Foto".
 bool has_stripped_ending(const char16_t* name);
+
+// True when an entry with FILE_ATTRIBUTE_REPARSE_POINT and this reparse tag is a link, renamed
+// itself and never entered: a name surrogate (symbolic link, junction, mount point, WSL link), or
+// no tag at all, as Wine shows a Unix link. Every other tag (cloud files, deduplication, ProjFS)
+// marks an ordinary file or directory that a filter serves, walked like any other.
+bool is_link_reparse_tag(std::uint32_t tag);
+
+// True when a directory query that returned `status` has listed every entry: no more files, or,
+// on the first query, no file at all (the root of an empty FAT volume, which lists no ".").
+bool listing_has_ended(std::uint32_t status, bool first_query);
+
+// What an NT status of a failed open or rename tells the walk; Outcome::failed for any status it
+// does not name.
+Outcome outcome_of_status(std::uint32_t status);
+
+// cmd hands `"D:\My photos\"` over as `D:\My photos"`, the runtime reading `\"` as a quote. A
+// quote is never part of a Windows path, so one that ends `argument` is turned back into the
+// backslash that was typed.
+void mend_typed_root(char16_t* argument);

@@ -1,4 +1,5 @@
-// The Win32 name rules: which names are reserved devices, and which end as Win32 strips.
+// The Windows rules as tables: device names, stripped endings, reparse tags, NT statuses, the typed
+// root.
 #include "platform/win32_names.h"
 
 #include <gtest/gtest.h>
@@ -18,4 +19,46 @@ TEST(Win32Names, Table) {
     }
     EXPECT_FALSE(has_stripped_ending(u"Foto") || has_stripped_ending(u".Foto") ||
                  has_stripped_ending(u""));
+}
+
+TEST(Win32Names, OnlyNameSurrogatesAndUntaggedReparsePointsAreLinks) {
+    // Symbolic link, junction, WSL link, no tag (Wine's Unix link).
+    for (const std::uint32_t tag : {0xA000000Cu, 0xA0000003u, 0xA000001Du, 0u}) {
+        EXPECT_TRUE(is_link_reparse_tag(tag)) << std::hex << tag;
+    }
+    // OneDrive (cloud, cloud-1 to -F), deduplication, ProjFS, Windows container isolation.
+    for (const std::uint32_t tag :
+         {0x9000001Au, 0x9000101Au, 0x9000F01Au, 0x80000013u, 0x9000001Cu, 0x80000018u}) {
+        EXPECT_FALSE(is_link_reparse_tag(tag)) << std::hex << tag;
+    }
+}
+
+TEST(Win32Names, StatusesTellTheWalk) {
+    EXPECT_TRUE(listing_has_ended(0x80000006, false));  // no more files
+    EXPECT_TRUE(listing_has_ended(0xC000000F, true));   // an empty FAT root
+    EXPECT_FALSE(listing_has_ended(0xC000000F, false));
+    EXPECT_FALSE(listing_has_ended(0xC0000022, true));
+    const std::pair<std::uint32_t, Outcome> table[] = {
+        {0xC0000035, Outcome::name_taken},    {0xC0000034, Outcome::gone},
+        {0xC0000043, Outcome::in_use},        {0xC0000055, Outcome::in_use},
+        {0xC0000022, Outcome::no_permission}, {0xC000007F, Outcome::no_space},
+        {0xC0000106, Outcome::path_too_long}, {0xC000011F, Outcome::too_many_open_files},
+        {0xC0000001, Outcome::failed}};
+    for (const auto& [status, outcome] : table) {
+        EXPECT_EQ(outcome_of_status(status), outcome) << std::hex << status;
+    }
+}
+
+TEST(Win32Names, AQuoteThatEndsTheRootIsTheBackslashTyped) {
+    const std::pair<std::u16string, std::u16string> table[] = {
+        {u"D:\\My photos\"", u"D:\\My photos\\"},
+        {u"D:\"", u"D:\\"},
+        {u"\"", u"\\"},
+        {u"a\"b", u"a\"b"},
+        {u"Фото", u"Фото"},
+        {u"", u""}};
+    for (auto [typed, mended] : table) {
+        mend_typed_root(typed.data());
+        EXPECT_EQ(typed, mended);
+    }
 }

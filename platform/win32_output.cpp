@@ -1,6 +1,8 @@
-// Standard output on Windows: to a console as UTF-16, to a file or a pipe as UTF-8, each line
-// written as it comes. No stop request is recorded here: Ctrl+C ends the process the system's
-// way, and no line is kept back to be lost by it.
+// Standard output and stop requests on Windows: to a console as UTF-16, each line at once; to a
+// file or a pipe as UTF-8, kept back in 64 KiB blocks. Ctrl+C, Ctrl+Break and closing the console
+// window are recorded for the walk to see. The system runs the handler on a thread of its own:
+// when the walk has not ended the process within STOP_GRACE_MILLISECONDS, the handler writes what
+// is kept and ends it, however long a directory call takes.
 #include <windows.h>
 
 #include "platform/output.h"
@@ -8,10 +10,25 @@
 
 namespace {
 
-// Bytes for any message that fits a path buffer, however it encodes in UTF-8.
-constexpr std::size_t MESSAGE_BYTES = PATH_UNITS * 3;
+// The exit status of a process that Ctrl+C ended, as the system gives it.
+constexpr UINT STOPPED_EXIT_CODE = 0xC000013A;
 
-bool write_all(HANDLE output, const char* bytes, std::size_t length) {
+// The most bytes one line takes, however it encodes in UTF-8.
+constexpr std::size_t LINE_BYTES = PATH_UNITS * 3;
+
+// Lines kept back are written once KEPT_BYTES have gathered; the room beyond takes the line that
+// reaches it. The lock keeps the walk's thread and the handler's from writing them both.
+constexpr std::size_t KEPT_BYTES = 64 * 1024;
+char kept[KEPT_BYTES + LINE_BYTES];
+std::size_t kept_length = 0;
+SRWLOCK kept_lock = SRWLOCK_INIT;
+bool to_console = false;
+
+volatile LONG stop_event = -1;  // the first control event received, -1 before any
+
+bool write_all(const char* bytes, std::size_t length) {
+    // Fetched for every write, as standard output may be changed under a running process.
+    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
     std::size_t done = 0;
     while (done < length) {
         DWORD written = 0;
@@ -25,22 +42,45 @@ bool write_all(HANDLE output, const char* bytes, std::size_t length) {
     return true;
 }
 
+// Writes out the kept lines, with kept_lock held; a failed write loses them.
+bool write_kept() {
+    const bool written = write_all(kept, kept_length);
+    kept_length = 0;
+    return written;
+}
+
+BOOL WINAPI record_stop_request(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
+        return FALSE;
+    }
+    if (InterlockedCompareExchange(&stop_event, static_cast<LONG>(event), -1) != -1) {
+        return TRUE;  // the first request's handler ends the process
+    }
+    Sleep(STOP_GRACE_MILLISECONDS);
+    // The walk is still in a directory call, or in a write whose lines are lost then.
+    if (TryAcquireSRWLockExclusive(&kept_lock)) {
+        write_kept();
+    }
+    ExitProcess(STOPPED_EXIT_CODE);
+}
+
 }  // namespace
 
 void output_start() {
     // A drive without a medium answers "no directory" instead of raising a dialog box.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    DWORD mode = 0;
+    to_console = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+    SetConsoleCtrlHandler(record_stop_request, TRUE);
 }
 
 bool console_write(const char16_t* text, std::size_t units) {
-    // Fetched for every message, as standard output may be changed under a running process.
-    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-    if (output == INVALID_HANDLE_VALUE || output == nullptr || units >= PATH_UNITS) {
+    if (units >= PATH_UNITS) {
         return false;
     }
     const wchar_t* wide = reinterpret_cast<const wchar_t*>(text);
-    DWORD mode = 0;
-    if (GetConsoleMode(output, &mode)) {
+    if (to_console) {
+        const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
         std::size_t done = 0;
         while (done < units) {
             DWORD written = 0;
@@ -53,21 +93,30 @@ bool console_write(const char16_t* text, std::size_t units) {
         }
         return true;
     }
-    // A file or a pipe: WriteConsoleW would fail there, so the text goes out as UTF-8. A lone
+    // WriteConsoleW would fail on a file or a pipe, so the text goes out as UTF-8. A lone
     // surrogate, which UTF-8 cannot hold, is written as U+FFFD.
     if (units == 0) {
         return true;
     }
-    char bytes[MESSAGE_BYTES];
-    const int length = WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(units), bytes,
-                                           sizeof bytes, nullptr, nullptr);
-    return length > 0 && write_all(output, bytes, static_cast<std::size_t>(length));
+    AcquireSRWLockExclusive(&kept_lock);
+    const int length = WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(units),
+                                           kept + kept_length, LINE_BYTES, nullptr, nullptr);
+    kept_length += length > 0 ? static_cast<std::size_t>(length) : 0;
+    const bool kept_or_written = length > 0 && (kept_length < KEPT_BYTES || write_kept());
+    ReleaseSRWLockExclusive(&kept_lock);
+    return kept_or_written;
 }
 
 bool stop_requested() {
-    return false;
+    return stop_event != -1;
 }
 
 int output_finish(int exit_code) {
-    return exit_code;  // every line is written as it comes
+    AcquireSRWLockExclusive(&kept_lock);
+    write_kept();
+    if (stop_requested()) {
+        ExitProcess(STOPPED_EXIT_CODE);
+    }
+    ReleaseSRWLockExclusive(&kept_lock);
+    return exit_code;
 }

@@ -10,7 +10,7 @@
 #   (ntfs-3g), exFAT (exfat-fuse) and tmpfs, each made and mounted under the working directory:
 #   only as root where loop devices and FUSE work, with a skip line elsewhere.
 # race: a rival process changes the tree, and takes the names the tool moves to, while it walks.
-# stop: a stop signal in mid-walk, once with a reader that has stalled.
+# stop: a stop signal in mid-walk, once with a reader that has stalled; on Windows, Ctrl+C.
 # attack: a directory swapped for a link to outside the tree while the walk opens it.
 set -uo pipefail
 export LC_ALL=C.UTF-8 ASAN_OPTIONS=exitcode=99:detect_leaks=0:verify_asan_link_order=0 UBSAN_OPTIONS=exitcode=99
@@ -72,6 +72,12 @@ unprivileged() {
     [ "$(id -u)" != 0 ] || as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
     "${as[@]}" "$work/tool" "${@:2}"
     status=$? && chmod -R u+rwX . && return $status
+}
+# From a batch file that cmd runs, the root typed in quotes with a trailing backslash, which
+# reaches the tool as a quote.
+from_batch() {
+    printf '@"%s" "%s\\"\r\n' "$("$1" winepath -w "$2")" "${@: -1}" >"$work/run.bat"
+    "$1" cmd /c "$("$1" winepath -w "$work/run.bat")"
 }
 # Standard output a non-blocking pipe of one page, read only after a second: writes meet EAGAIN.
 nonblocking() {
@@ -182,6 +188,9 @@ left as is, name taken: alias/Фото"
 left as is, name taken: root/Фото
 left as is, not supported: root/Ссылка
 END
+    tree=(out/Я "Ссылка -> out") after=("out/YA = out/Я" "Ссылка -> out")
+    check ARootThatIsALinkIsWalkedButNeverMovesItsTarget windows plain 2 Ссылка <<<"rename file from Ссылка/Я to Ссылка/YA
+left as is, not supported: Ссылка"
     # A line shows control characters as their pictures (U+2401, U+241B, U+2421); names keep them.
     # Names in KOI8-R (пёс.txt) and CP1251 (Рёрих.jpg, Москва.txt), and an overlong form, are no
     # UTF-8: kept whole, even where some of their bytes read as UTF-8, and walked into.
@@ -193,13 +202,18 @@ END
         printf 'left as is, not UTF-8: ./%s\n' "${tree[@]:1:3}" "${tree[4]%/*}"
         printf 'rename file from ./%s to ./%s\n' ␁␛␡Жук ␁␛␡Zhuk "${tree[4]}" "${tree[4]%Жук}Zhuk" \
             Канал Kanal "Ключ␊left as is" "Klyuch␊left as is")
-    # Win32 reads "Фото." as "Фото", "Nul" as a device in any directory, and "ya" as "YA".
-    tree=(Фото. Фото "Лето /Море" Ауx.txt Лпт1.log Нул Прн.txt Цом9 Цон/ Я ya)
-    after=("Foto = Фото" "Фото. = Фото." "Лето /Море = Лето /Море" "Ауx.txt = Ауx.txt" "Лпт1.log = Лпт1.log"
-        "Нул = Нул" "Прн.txt = Прн.txt" "Цом9 = Цом9" Цон/ "Я = Я" "ya = ya")
-    check NamesWin32WouldReadAsOthersAreLeftAlone windows plain 2 . < <(echo "rename file from ./Фото to ./Foto
+    # Win32 reads "Фото." as "Фото", "Nul" as a device in any directory, and "ya" as "YA": no
+    # such name is made. Directories that already bear one are walked all the same.
+    tree=(Фото. Фото "Лето /Море" Ауx.txt Лпт1.log Нул Прн.txt Цом9 Цон/ Я ya nul/Файл aux/Кот/ Com1.backup/Я)
+    after=("Foto = Фото" "Фото. = Фото." "Лето /More = Лето /Море" "Ауx.txt = Ауx.txt" "Лпт1.log = Лпт1.log"
+        "Нул = Нул" "Прн.txt = Прн.txt" "Цом9 = Цом9" Цон/ "Я = Я" "ya = ya" "nul/Fajl = nul/Файл" aux/Kot/
+        "Com1.backup/YA = Com1.backup/Я")
+    check NamesWin32WouldReadAsOthersAreNeverMade windows plain 2 . < <(echo "rename file from ./Фото to ./Foto
 left as is, name taken: ./Я
-not listed, reserved name: ./Лето "
+rename file from ./Лето /Море to ./Лето /More
+rename file from ./nul/Файл to ./nul/Fajl
+rename directory from ./aux/Кот to ./aux/Kot
+rename file from ./Com1.backup/Я to ./Com1.backup/YA"
         printf 'left as is, reserved name: ./%s\n' Ауx.txt "Лето " Лпт1.log Нул Прн.txt Фото. Цом9 Цон)
     # A line too long is fitted: each path keeps its end, behind "…".
     local p1=./$d198/${m57}М p2=./$d198/m${m57}М p3=./$d198/${m57}Ж p4=./$d198/${m57}mm p5=./$d198/${m57:2}/Я
@@ -225,6 +239,15 @@ rename directory from Море/Июнь/../Август to Море/Июнь/../
 rename file from Море/Июнь/../Avgust/Я to Море/Июнь/../Avgust/YA
 rename directory from Море/Июнь/../Октябрь to Море/Июнь/../Oktyabr'
 END
+    tree=("My photos/Я") after=("My photos/YA = My photos/Я")
+    check AFolderTypedInCmdWithATrailingBackslashIsWalked windows from_batch 0 "My photos" \
+        <<<"rename file from My photos/Я to My photos/YA"
+    if [ $platform = windows ]; then
+        local long="\\\\?\\$("${tool[0]}" winepath -w "$base/tree")"
+        tree=(Фото/Я) after=("Foto/YA = Фото/Я")
+        check ARootInItsLongFormIsWalkedAndRenamed windows plain 0 "$long\\Фото" <<<"rename file from $long\\Фото\\Я to $long\\Фото\\YA
+rename directory from $long\\Фото to $long\\Foto"
+    fi
     tree=(Фото/ Море)
     check UsageWithoutAnArgument both plain 1 <<<"$usage"
     check UsageWithTwoArguments both plain 1 . . <<<"$usage"
@@ -339,7 +362,21 @@ race() {
 # within a second (three are allowed here, for a loaded machine), even when the tool starts with
 # every signal it relies on blocked. The tool runs under perl, which tells a signal that ended it
 # (as 100 and the signal) from an exit status.
+# On Windows Ctrl+C, which Wine makes of SIGINT, mid-walk: the files renamed and the lines kept
+# back are the same set, and the tool ends with the status Ctrl+C gives (0xC000013A; 58 a byte).
+stop_on_windows() {
+    fresh "stop, Ctrl+C" && touch Файл{0..5999}
+    "${tool[@]}" . >"$work/out" &
+    until ls | grep -q Fajl || ! kill -0 $! 2>/dev/null; do :; done
+    kill -s INT $!
+    for _ in {1..30}; do kill -0 $! 2>/dev/null && sleep 0.1; done
+    kill -0 $! 2>/dev/null && fail "still running" && kill -s KILL $!
+    wait $!; [ $? = 58 ] || fail "not ended by Ctrl+C"
+    diff <(grep -o 'Fajl[0-9]*$' "$work/out" | sort) <(ls | grep Fajl | sort) || fail "lines"
+}
+
 stop() {
+    [ $platform = windows ] && stop_on_windows && return
     set -m  # the tool and perl in a job of their own, which the signal reaches
     ulimit -c 0  # SIGQUIT dumps no core
     for round in INT TERM HUP QUIT stalled blocked; do

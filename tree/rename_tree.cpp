@@ -217,7 +217,11 @@ void prepare_root_rename(const char16_t* parent_path, const char16_t* name,
                !format_text(rename->new_path, u"%s%s%s", parent_path, rename->latin, separators)) {
         rename->refusal = Outcome::path_too_long;
     } else {
-        rename->refusal = open_directory_path(parent_path, DirectoryUse::reach, &rename->parent);
+        // The root stood there a moment ago, so a parent that cannot be found (a share's server,
+        // on Windows) leaves the root with a line all the same.
+        const Outcome opened =
+            open_directory_path(parent_path, DirectoryUse::reach, &rename->parent);
+        rename->refusal = opened == Outcome::gone ? Outcome::failed : opened;
     }
 }
 
