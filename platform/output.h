@@ -2,11 +2,13 @@
 // lines back, and ends the process by a signal. Directory operations never touch it.
 //
 // The process entry calls output_start before anything is printed and output_finish last. In
-// between, a stop request (SIGINT, SIGTERM, SIGHUP or SIGQUIT on Linux and macOS) only sets a
-// flag: the walk asks stop_requested between entries and returns at once, and output_finish then
-// writes what is kept and ends the process by that signal. Whatever the process is doing, it ends
-// by that signal within STOP_GRACE_MILLISECONDS of the request, so that a reader that has stalled
-// can hold it no longer: only the lines that reader did not take are lost.
+// between, a stop request (SIGINT, SIGTERM, SIGHUP or SIGQUIT on Linux and macOS; Ctrl+C,
+// Ctrl+Break or closing the console window on Windows) only sets a flag: the walk asks
+// stop_requested between entries and returns at once, and output_finish then writes what is kept
+// and ends the process as that request would (by the signal; on Windows with the status of
+// Ctrl+C). Whatever the process is doing, it ends so within STOP_GRACE_MILLISECONDS of the
+// request, so that a reader that has stalled, or a directory call that hangs, can hold it no
+// longer: only the lines that reader did not take are lost.
 #pragma once
 
 #include <cstddef>
@@ -30,5 +32,5 @@ bool console_write(const char16_t* text, std::size_t units);
 bool stop_requested();
 
 // Writes out what is kept back. When a stop was requested, before or meanwhile, ends the process
-// by that signal and never returns; otherwise returns exit_code.
+// as that request would and never returns; otherwise returns exit_code.
 int output_finish(int exit_code);
