@@ -50,6 +50,7 @@ constexpr NTSTATUS ACCESS_DENIED = static_cast<NTSTATUS>(0xC0000022);
 struct Directory {
     HANDLE handle;
     bool holds_root;    // opened to reach the root alone, which may be a link
+    bool lists_again;   // its file system may list a directory moved within it once more
     bool queried;       // the listing has been asked once: an empty answer ends it no more
     bool records_left;  // records holds records from next_record on
     ULONG next_record;
@@ -132,8 +133,22 @@ Outcome open_by_path(const char16_t* path, ACCESS_MASK access, HANDLE* opened) {
     }
 }
 
+// False where the volume lists a directory in the order of its names (NTFS): a Latin name sorts
+// before the Cyrillic one the listing has reached, so an entry moved is never met again there.
+bool may_list_again(HANDLE handle) {
+    alignas(FILE_FS_ATTRIBUTE_INFORMATION) unsigned char
+        buffer[sizeof(FILE_FS_ATTRIBUTE_INFORMATION) + 32 * sizeof(WCHAR)];
+    auto* volume = reinterpret_cast<FILE_FS_ATTRIBUTE_INFORMATION*>(buffer);
+    IO_STATUS_BLOCK io;
+    return !NT_SUCCESS(NtQueryVolumeInformationFile(handle, &io, volume, sizeof buffer,
+                                                    FileFsAttributeInformation)) ||
+           volume->FileSystemNameLength != 4 * sizeof(WCHAR) ||
+           RtlCompareMemory(volume->FileSystemName, L"NTFS", 4 * sizeof(WCHAR)) !=
+               4 * sizeof(WCHAR);
+}
+
 // Takes an open directory handle into a Directory of its own; closes it when there is no room.
-Outcome hold(HANDLE handle, bool holds_root, Directory** opened) {
+Outcome hold(HANDLE handle, bool holds_root, bool lists_again, Directory** opened) {
     auto* dir = static_cast<Directory*>(HeapAlloc(GetProcessHeap(), 0, sizeof(Directory)));
     if (dir == nullptr) {
         NtClose(handle);
@@ -141,6 +156,7 @@ Outcome hold(HANDLE handle, bool holds_root, Directory** opened) {
     }
     dir->handle = handle;
     dir->holds_root = holds_root;
+    dir->lists_again = lists_again;
     dir->queried = dir->records_left = false;
     dir->moved = nullptr;
     dir->moved_bytes = dir->moved_capacity = 0;
@@ -307,7 +323,11 @@ Outcome open_directory_path(const char16_t* path, DirectoryUse use, Directory** 
     HANDLE handle = nullptr;
     const Outcome outcome =
         open_by_path(path, use == DirectoryUse::walk ? WALK_ACCESS : REACH_ACCESS, &handle);
-    return outcome == Outcome::done ? hold(handle, use == DirectoryUse::reach, opened) : outcome;
+    if (outcome != Outcome::done) {
+        return outcome;
+    }
+    const bool reach = use == DirectoryUse::reach;
+    return hold(handle, reach, !reach && may_list_again(handle), opened);
 }
 
 // A root reached by its typed name is opened as Win32 would read that name, by its path, so a
@@ -330,7 +350,9 @@ Outcome open_directory(Directory* parent, const char16_t* name, LinkPolicy links
         NtClose(handle);
         return open_outcome(served);
     }
-    return hold(handle, false, opened);
+    // Below the root the walk never leaves its volume: a volume mount point is a link.
+    return hold(handle, false,
+                links == LinkPolicy::refuse ? parent->lists_again : may_list_again(handle), opened);
 }
 
 Listing read_entry(Directory* dir, DirEntry* entry) {
@@ -403,7 +425,7 @@ Outcome move_without_replacing(Directory* dir, const char16_t* old_name, const c
         moved = status == ACCESS_DENIED && kind == EntryKind::directory
                     ? denied_directory_rename(dir)
                     : outcome_of(status);
-    } else if (kind == EntryKind::directory) {
+    } else if (kind == EntryKind::directory && dir->lists_again) {
         FILE_INTERNAL_INFORMATION id;
         if (query(entry, &id, sizeof id, FileInternalInformation)) {
             remember_moved(dir, id.IndexNumber.QuadPart, new_name);
