@@ -358,12 +358,6 @@ race() {
     done
 }
 
-# A stop signal ends the tool by that signal once the lines kept back are written: the files
-# renamed and the renames printed are the same. With a reader that holds the pipe and never
-# reads, the walk stalls once the pipe and the kept lines are full, and SIGTERM still ends it
-# within a second (three are allowed here, for a loaded machine), even when the tool starts with
-# every signal it relies on blocked. The tool runs under perl, which tells a signal that ended it
-# (as 100 and the signal) from an exit status.
 # On Windows Ctrl+C, which Wine makes of SIGINT, mid-walk: the files renamed and the lines kept
 # back are the same set, and the tool ends with the status Ctrl+C gives (0xC000013A; 58 a byte).
 stop_on_windows() {
@@ -377,8 +371,14 @@ stop_on_windows() {
     diff <(grep -o 'Fajl[0-9]*$' "$work/out" | sort) <(ls | grep Fajl | sort) || fail "lines"
 }
 
+# A stop signal ends the tool by that signal once the lines kept back are written: the files
+# renamed and the renames printed are the same. With a reader that holds the pipe and never
+# reads, the walk stalls once the pipe and the kept lines are full, and SIGTERM still ends it
+# within a second (three are allowed here, for a loaded machine), even when the tool starts with
+# every signal it relies on blocked. The tool runs under perl, which tells a signal that ended it
+# (as 100 and the signal) from an exit status.
 stop() {
-    [ $platform = windows ] && stop_on_windows && return
+    [ $platform = posix ] || { stop_on_windows; return; }
     set -m  # the tool and perl in a job of their own, which the signal reaches
     ulimit -c 0  # SIGQUIT dumps no core
     for round in INT TERM HUP QUIT stalled blocked; do
