@@ -22,7 +22,7 @@ constexpr char16_t NOT_EXIST[] = u"%s not exist\n";
 int kirlatin_main(int argument_count, const char16_t* root_argument) {
     console_print(BANNER);
     console_print(DESCRIPTION);
-    if (argument_count != 2 || root_argument == nullptr) {
+    if (argument_count != 2) {
         console_print(USAGE);
         return 1;
     }

@@ -17,13 +17,6 @@ extern const char16_t COMPONENT_SEPARATORS[];
 // and its bare name.
 extern const char16_t ENTRY_PATH_FORMAT[];
 
-// Tells whether opening a directory may follow a symbolic link (or other link to a directory: a
-// junction, a mount point) to where it points.
-enum class LinkPolicy {
-    follow,  // only for the root the user named
-    refuse,  // a link inside the tree is never followed, nor a mount point entered
-};
-
 // An open directory, through which its entries are listed, opened and moved by their bare names.
 // However the directory is renamed or replaced meanwhile, it stays the directory that was opened.
 // Each implementation defines it; nothing else looks inside.
@@ -45,45 +38,80 @@ struct DirEntry {
 };
 
 // What became of an operation on an entry, for the walk to tell the user. Each operation below
-// lists the outcomes it returns; it returns no others.
+// returns only the outcomes of its list; the platforms narrow theirs with narrow_outcome.
 enum class Outcome {
     done,
-    gone,           // the entry no longer stands as it was listed
-    link,           // a link met under LinkPolicy::refuse, which is never entered
-    name_taken,     // the new name exists
-    no_permission,  // the system denies it to this user, or the volume is read-only
-    path_too_long,  // beyond the system's own limit on a path or a name
-    reserved_name,  // a name the platform would resolve to another entry (a device, a stream)
-    not_supported,  // the file system offers no way to rename that never replaces
-    mount_point,    // another file system, or another mount of this one, under LinkPolicy::refuse
-    not_text,       // a name that is no text in the system's encoding: never changed
-    no_space,       // the volume is full, or the user's quota is used up
-    in_use,         // the system holds the entry (a mount point, an open file on Windows)
+    gone,                 // the entry no longer stands as it was listed
+    link,                 // a link met below the root, which is never entered
+    name_taken,           // the new name exists
+    no_permission,        // the system denies it to this user, or the volume is read-only
+    path_too_long,        // beyond the system's own limit on a path or a name
+    reserved_name,        // a name the platform would resolve to another entry (a device, a stream)
+    not_supported,        // the file system offers no way to rename that never replaces
+    mount_point,          // below the root, a directory on which another file system is mounted
+    not_text,             // a name that is no text in the system's encoding: never changed
+    no_space,             // the volume is full, or the user's quota is used up
+    in_use,               // the system holds the entry (a mount point, an open file on Windows)
     other_file_system,    // the entry lies on another file system than its directory (an overlay)
     too_many_open_files,  // the process or the system has no descriptor left
     failed,               // anything else
 };
 
-// What a directory opened by its path is for.
-enum class DirectoryUse {
-    walk,   // listed, its entries opened and moved
-    reach,  // only its entries opened and moved, never listed: it may be searchable alone
+// What opening the root, or the directory that holds it, returns: gone is nothing there, or no
+// directory.
+inline constexpr Outcome OPEN_ROOT_OUTCOMES[] = {
+    Outcome::done,          Outcome::gone,          Outcome::no_permission,
+    Outcome::path_too_long, Outcome::reserved_name, Outcome::too_many_open_files,
+    Outcome::failed,
 };
 
-// Opens the directory at `path`, following links; an empty path is the current directory. Only
-// the root the user named, or the directory that holds it, is ever opened by a path. Returns done
-// with *opened set, to be closed with close_directory; otherwise, with nothing open, one of gone
-// (nothing there, or no directory), no_permission, path_too_long, too_many_open_files or failed.
-Outcome open_directory_path(const char16_t* path, DirectoryUse use, Directory** opened);
+// What opening a directory below the root returns: gone is a name missing or no directory any
+// more; reserved_name a name the platform cannot open as itself.
+inline constexpr Outcome OPEN_OUTCOMES[] = {
+    Outcome::done,          Outcome::gone,
+    Outcome::link,          Outcome::mount_point,
+    Outcome::no_permission, Outcome::path_too_long,
+    Outcome::reserved_name, Outcome::too_many_open_files,
+    Outcome::failed,
+};
 
-// Opens the directory `name` of `parent`, looked up in parent itself. Returns done with *opened
-// set, to be closed with close_directory; otherwise, with nothing open, one of gone (name is
-// missing or no directory any more), link (a link under LinkPolicy::refuse), mount_point (under
-// LinkPolicy::refuse, a directory on which something else is mounted), no_permission,
-// path_too_long, reserved_name (a name the platform cannot open as itself), too_many_open_files
-// or failed.
-Outcome open_directory(Directory* parent, const char16_t* name, LinkPolicy links,
-                       Directory** opened);
+// What a move returns: gone is an old name that no longer stands; reserved_name a new name the
+// platform would resolve to anything but the entry it spells, a device for one.
+inline constexpr Outcome MOVE_OUTCOMES[] = {
+    Outcome::done,
+    Outcome::gone,
+    Outcome::name_taken,
+    Outcome::no_permission,
+    Outcome::path_too_long,
+    Outcome::reserved_name,
+    Outcome::not_supported,
+    Outcome::no_space,
+    Outcome::in_use,
+    Outcome::other_file_system,
+    Outcome::too_many_open_files,
+    Outcome::failed,
+};
+
+// Opens the directory at `path` (empty: the current directory) that holds the root, only to reach
+// the root in it: it need not be readable, and is never listed. OPEN_ROOT_OUTCOMES.
+Outcome open_root_parent(const char16_t* path, Directory** opened);
+
+// Opens the root the user named, `name` in its held parent, following a link: the directory
+// walked is then the one renamed last. OPEN_ROOT_OUTCOMES; reserved_name for a name the platform
+// reads as another once it meets it in a path, which the walk then opens by its path.
+Outcome open_root(Directory* parent, const char16_t* name, Directory** opened);
+
+// Opens the root by its path as typed, following a link: when it has no held parent, or cannot
+// be opened in it. OPEN_ROOT_OUTCOMES.
+Outcome open_root_path(const char16_t* path, Directory** opened);
+
+// Opens the directory `name` of parent, looked up in parent itself, below the root: a link is
+// never followed, nor a mount point entered. OPEN_OUTCOMES.
+Outcome open_directory(Directory* parent, const char16_t* name, Directory** opened);
+
+// Each open_* returns done with *opened set, to be closed with close_directory, and otherwise
+// leaves nothing open.
+void close_directory(Directory* dir);
 
 enum class Listing {
     entry,   // *entry holds the next entry
@@ -97,20 +125,11 @@ enum class Listing {
 // passed over, never cut.
 Listing read_entry(Directory* dir, DirEntry* entry);
 
-// Closes a directory opened by open_directory_path or open_directory.
-void close_directory(Directory* dir);
-
 // Renames the entry old_name of dir, listed as `kind`, to new_name in dir, never replacing an
-// entry that a user or another program made: when new_name exists, nothing changes. Where the
-// file system cannot rename without replacing, a file is moved by a hard link that is undone
-// unless it is known to be the same file and the old name is removed; otherwise, and for a
-// directory, the new name is first claimed with an empty entry of the tool's own, made
-// exclusively, and the entry is moved onto that claim. It only renames: it never copies, and a
-// symbolic link is renamed itself, never its target. Returns done only when the entry now stands
-// at new_name and no longer at old_name; otherwise, with the entry under old_name alone, one of
-// gone (old_name no longer stands), name_taken, no_permission, path_too_long, reserved_name (a
-// name the platform would resolve to anything but the entry it spells, a device for one),
-// not_supported, no_space, in_use, other_file_system, too_many_open_files or failed.
+// entry that a user or another program made, on every file system: when new_name exists, nothing
+// changes. It only renames, within dir: it never copies, and a link is renamed itself, never its
+// target. Returns done only when the entry now stands at new_name and no longer at old_name;
+// otherwise the entry stands under old_name alone. MOVE_OUTCOMES.
 Outcome move_without_replacing(Directory* dir, const char16_t* old_name, const char16_t* new_name,
                                EntryKind kind);
 

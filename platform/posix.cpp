@@ -12,11 +12,33 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+// What this system offers, decided here once. The build may set either of the first two to 0, so
+// that Linux runs the way macOS lists directories and finds mount points.
+//   KIRLATIN_USE_GETDENTS: a listing by getdents64 into the directory's own buffer, or readdir.
+//   KIRLATIN_USE_OPENAT2: links and mount points refused by openat2's RESOLVE_ flags (Linux 5.6),
+//     or by O_NOFOLLOW and a device number that differs from the parent's.
+//   KIRLATIN_USE_RENAMEAT2: the rename that never replaces is renameat2(RENAME_NOREPLACE), or
+//     macOS's renameatx_np(RENAME_EXCL).
 #if defined(__linux__)
+#define KIRLATIN_USE_RENAMEAT2 1
+#ifndef KIRLATIN_USE_GETDENTS
+#define KIRLATIN_USE_GETDENTS 1
+#endif
+#ifndef KIRLATIN_USE_OPENAT2
+#define KIRLATIN_USE_OPENAT2 1
+#endif
+#else
+#define KIRLATIN_USE_RENAMEAT2 0
+#define KIRLATIN_USE_GETDENTS 0
+#define KIRLATIN_USE_OPENAT2 0
+#endif
+
+#if KIRLATIN_USE_OPENAT2
 #include <linux/openat2.h>
 #include <sys/syscall.h>
 #endif
 
+#include "platform/listing.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
 
@@ -28,11 +50,9 @@ namespace {
 // Bytes for any path that fits a path buffer, however it encodes.
 constexpr std::size_t PATH_BYTES = utf8_capacity_for(PATH_UNITS);
 
-#if defined(__linux__)
-// One listing call's worth of entries per open directory: small enough that a tree 120 levels
-// deep, 700 entries a level, stays well within 2 MiB, large enough for the fifty or so names of
-// a typical directory in one call.
-constexpr std::size_t LISTING_BYTES = 2048;
+// A descriptor through which the entries of a directory are reached, never listed: the directory
+// need not be readable.
+#if defined(O_PATH)
 constexpr int SEARCH_ONLY = O_PATH;
 #elif defined(O_SEARCH)
 constexpr int SEARCH_ONLY = O_SEARCH;
@@ -40,25 +60,92 @@ constexpr int SEARCH_ONLY = O_SEARCH;
 constexpr int SEARCH_ONLY = O_RDONLY;
 #endif
 
+// One record as a listing gives it.
+struct Record {
+    const char* name;
+    ino_t inode;
+    unsigned char type;  // DT_UNKNOWN where the file system gives none
+};
+
+// The state of one directory's listing, its reading and its end.
+#if KIRLATIN_USE_GETDENTS
+// One listing call's worth of entries per open directory: small enough that a tree 120 levels
+// deep, 700 entries a level, stays well within 2 MiB, large enough for the fifty or so names of
+// a typical directory in one call.
+constexpr std::size_t LISTING_BYTES = 2048;
+
+struct ListingState {
+    std::size_t next;    // where the next record of `records` starts
+    std::size_t filled;  // bytes the last getdents64 call gave
+    alignas(dirent64) char records[LISTING_BYTES];
+};
+
+void start_listing(ListingState* listing) {
+    listing->next = listing->filled = 0;
+}
+
+// Straight into the directory's own records: no stream around the descriptor, so no fstat and
+// no fcntl per directory.
+Listing next_record(ListingState* listing, int fd, Record* record) {
+    if (listing->next >= listing->filled) {
+        const ssize_t got = getdents64(fd, listing->records, LISTING_BYTES);
+        if (got <= 0) {
+            return got == 0 ? Listing::end : Listing::failed;
+        }
+        listing->next = 0;
+        listing->filled = static_cast<std::size_t>(got);
+    }
+    const auto* found = reinterpret_cast<const dirent64*>(listing->records + listing->next);
+    listing->next += found->d_reclen;
+    *record = {found->d_name, found->d_ino, found->d_type};
+    return Listing::entry;
+}
+
+// Closes fd.
+void end_listing(ListingState*, int fd) {
+    close(fd);
+}
+#else
+struct ListingState {
+    DIR* stream;  // made at the first read: a directory held to reach the root is never listed
+};
+
+void start_listing(ListingState* listing) {
+    listing->stream = nullptr;
+}
+
+Listing next_record(ListingState* listing, int fd, Record* record) {
+    if (listing->stream == nullptr && (listing->stream = fdopendir(fd)) == nullptr) {
+        return Listing::failed;
+    }
+    errno = 0;
+    const dirent* found = readdir(listing->stream);
+    if (found == nullptr) {
+        return errno == 0 ? Listing::end : Listing::failed;
+    }
+    *record = {found->d_name, found->d_ino, found->d_type};
+    return Listing::entry;
+}
+
+// Closes fd, which a stream owns once made.
+void end_listing(ListingState* listing, int fd) {
+    if (listing->stream != nullptr) {
+        closedir(listing->stream);
+    } else {
+        close(fd);
+    }
+}
+#endif
+
 }  // namespace
 
 struct Directory {
     int fd;
-    // The entry read_entry gave last, which a move of that entry remembers.
+    // The entry read_entry gave last, which a move of that entry notes as moved.
     const char* last_name;
     ino_t last_inode;
-    // The directories moved within this one while it is listed: records of an inode number, a
-    // length byte and the new name's bytes, grown with malloc as they come.
-    char* moved;
-    std::size_t moved_bytes;
-    std::size_t moved_capacity;
-#if defined(__linux__)
-    std::size_t next;    // where the next record of `records` starts
-    std::size_t filled;  // bytes the last getdents64 call gave
-    alignas(dirent64) char records[LISTING_BYTES];
-#else
-    DIR* listing;  // nullptr for a directory opened to reach its entries alone
-#endif
+    MovedDirectories moved;
+    ListingState listing;
 };
 
 namespace {
@@ -68,12 +155,15 @@ bool to_bytes(const char16_t* text, char (&bytes)[PATH_BYTES]) {
     return utf16_to_utf8(text, text_length(text), bytes, PATH_BYTES, &length);
 }
 
-// The outcomes that opening and moving share.
-Outcome common_outcome(int error) {
+// What an errno tells the walk, before each operation narrows it to its own outcomes. EXDEV is
+// an entry on another file system; opening a directory below the root makes it a mount point.
+Outcome outcome_of_errno(int error) {
     switch (error) {
         case ENOENT:
         case ENOTDIR:
             return Outcome::gone;
+        case ELOOP:
+            return Outcome::link;
         case EACCES:
         case EPERM:
         case EROFS:
@@ -83,23 +173,6 @@ Outcome common_outcome(int error) {
         case EMFILE:
         case ENFILE:
             return Outcome::too_many_open_files;
-        default:
-            return Outcome::failed;
-    }
-}
-
-// What an errno from opening a directory tells the walk. Under LinkPolicy::refuse, ELOOP is a
-// link and EXDEV a mount point, as open_within makes them.
-Outcome open_outcome(int error, LinkPolicy links) {
-    if (links == LinkPolicy::refuse && (error == ELOOP || error == EXDEV)) {
-        return error == ELOOP ? Outcome::link : Outcome::mount_point;
-    }
-    return common_outcome(error);
-}
-
-// What an errno from renaming, linking or claiming an entry tells the walk.
-Outcome move_outcome(int error) {
-    switch (error) {
         case EEXIST:
         case ENOTEMPTY:
             return Outcome::name_taken;
@@ -111,52 +184,56 @@ Outcome move_outcome(int error) {
         case EXDEV:
             return Outcome::other_file_system;
         default:
-            return common_outcome(error);
+            return Outcome::failed;
     }
 }
 
+template <std::size_t N>
+Outcome failure(const Outcome (&outcomes)[N]) {
+    return narrow_outcome(outcome_of_errno(errno), outcomes);
+}
+
 // Takes over fd, an open directory, or -1 with errno set.
-Outcome take_directory(int fd, DirectoryUse use, LinkPolicy links, Directory** opened) {
+template <std::size_t N>
+Outcome take_directory(int fd, const Outcome (&outcomes)[N], Directory** opened) {
     if (fd < 0) {
-        return open_outcome(errno, links);
+        return failure(outcomes);
     }
     // malloc, not new: the program needs nothing but the C library.
-    Directory* dir = static_cast<Directory*>(malloc(sizeof(Directory)));
+    auto* dir = static_cast<Directory*>(malloc(sizeof(Directory)));
     if (dir == nullptr) {
         close(fd);
         return Outcome::failed;
     }
-    dir->fd = fd;  // every field but the records, which getdents64 fills
+    dir->fd = fd;
     dir->last_name = nullptr;
     dir->last_inode = 0;
-    dir->moved = nullptr;
-    dir->moved_bytes = dir->moved_capacity = 0;
-#if defined(__linux__)
-    dir->next = dir->filled = 0;
-    (void)use;
-#else
-    dir->listing = nullptr;
-    if (use == DirectoryUse::walk && (dir->listing = fdopendir(fd)) == nullptr) {
-        free(dir);
-        close(fd);
-        return Outcome::failed;
-    }
-#endif
+    dir->moved = MovedDirectories{};
+    start_listing(&dir->listing);
     *opened = dir;
     return Outcome::done;
+}
+
+Outcome open_by_path(const char16_t* path, int access, Directory** opened) {
+    char bytes[PATH_BYTES];
+    if (!to_bytes(path, bytes)) {
+        return Outcome::path_too_long;
+    }
+    return take_directory(open(bytes[0] == '\0' ? "." : bytes, access | O_DIRECTORY | O_CLOEXEC),
+                          OPEN_ROOT_OUTCOMES, opened);
 }
 
 bool same_file(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Opens the directory `name` of parent without following a link or entering a mount point:
-// openat2 refuses both where the kernel has it (ELOOP, EXDEV); elsewhere a directory on another
-// device than its parent is taken for a mount point, which misses a bind mount of the same one.
+// Opens the directory `name` of parent without following a link or entering a mount point, which
+// fail with ELOOP and EXDEV. Without openat2, a directory on another device than its parent is
+// taken for a mount point, which misses a bind mount of the same file system.
 int open_within(int parent, const char* name) {
     const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW;
-#if defined(__linux__)
-    static bool without_openat2 = false;
+#if KIRLATIN_USE_OPENAT2
+    static bool without_openat2 = false;  // a kernel before 5.6
     if (!without_openat2) {
         open_how how = {};
         how.flags = flags;
@@ -192,68 +269,29 @@ EntryKind kind_of(int dir, const char* name, unsigned char type) {
                             : EntryKind::other;
 }
 
-bool is_dot_or_dot_dot(const char* name) {
-    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
-
-// Remembers that the directory read_entry gave last now stands at new_name. Without memory for
-// it, the listing may meet it once more, and the walk goes through it again: nothing is skipped.
-void remember_moved(Directory* dir, const char* old_name, const char* new_name) {
-    const std::size_t length = strlen(new_name);
-    const std::size_t size = sizeof(ino_t) + 1 + length;
-    if (dir->last_name == nullptr || strcmp(dir->last_name, old_name) != 0 || length > 255) {
-        return;
-    }
-    if (dir->moved_bytes + size > dir->moved_capacity) {
-        const std::size_t capacity = dir->moved_capacity * 2 + 256;
-        char* grown = static_cast<char*>(realloc(dir->moved, capacity));
-        if (grown == nullptr) {
-            return;
-        }
-        dir->moved = grown;
-        dir->moved_capacity = capacity;
-    }
-    char* record = dir->moved + dir->moved_bytes;
-    memcpy(record, &dir->last_inode, sizeof(ino_t));
-    record[sizeof(ino_t)] = static_cast<char>(length);
-    memcpy(record + sizeof(ino_t) + 1, new_name, length);
-    dir->moved_bytes += size;
-}
-
-// True when the listing meets, under the same inode number, a directory it gave before and that
-// was moved to this name since. The name and the number together: some FUSE file systems give
-// every entry one number, and a different number per name only ever makes the walk go through
-// the directory twice.
-bool was_moved_here(const Directory* dir, const char* name, ino_t inode) {
-    for (std::size_t at = 0; at < dir->moved_bytes;) {
-        ino_t recorded;
-        memcpy(&recorded, dir->moved + at, sizeof recorded);
-        const auto length = static_cast<unsigned char>(dir->moved[at + sizeof recorded]);
-        const char* recorded_name = dir->moved + at + sizeof recorded + 1;
-        if (recorded == inode && strncmp(recorded_name, name, length) == 0 &&
-            name[length] == '\0') {
-            return true;
-        }
-        at += sizeof recorded + 1 + length;
-    }
-    return false;
-}
-
-// Gives a listed entry to the walk unless it is "." or "..", was moved here during the listing,
-// or has a name too long for a path buffer.
-bool take_entry(Directory* dir, const char* name, ino_t inode, unsigned char type,
-                DirEntry* entry) {
+// Gives a listed record to the walk unless the listing rules pass it over.
+bool take_entry(Directory* dir, const Record& record, DirEntry* entry) {
     std::size_t units = 0;
-    if (is_dot_or_dot_dot(name) || (type != DT_REG && was_moved_here(dir, name, inode)) ||
-        !utf8_to_utf16(name, strlen(name), entry->name, PATH_UNITS, &units)) {
+    const bool fits =
+        utf8_to_utf16(record.name, strlen(record.name), entry->name, PATH_UNITS, &units);
+    if (!is_walked_entry(dir->moved, record.inode, entry->name, fits, record.type != DT_REG)) {
         return false;
     }
-    entry->kind = kind_of(dir->fd, name, type);
-    dir->last_name = name;
-    dir->last_inode = inode;
+    entry->kind = kind_of(dir->fd, record.name, record.type);
+    dir->last_name = record.name;
+    dir->last_inode = record.inode;
     return true;
 }
 
+int rename_excl(int dir, const char* old_name, const char* new_name) {
+#if KIRLATIN_USE_RENAMEAT2
+    return renameat2(dir, old_name, dir, new_name, RENAME_NOREPLACE);
+#else
+    return renameatx_np(dir, old_name, dir, new_name, RENAME_EXCL);
+#endif
+}
+
+// The errors of a file system that cannot rename without replacing, or make a link.
 bool refused_flag(int error) {
     return error == EINVAL || error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP;
 }
@@ -276,21 +314,20 @@ struct HeldSignals {
     ~HeldSignals() { sigprocmask(SIG_SETMASK, &before, nullptr); }
 };
 
-// Moves a file by a hard link, which fails when new_name is taken. The old name is removed only
-// once both names are known to stand for the file linked; otherwise the link is undone, so that
-// the file keeps its one name. Sets *refused, with nothing changed, when no link can be made
-// here, or when the link cannot be told from the file (a file system whose inode numbers differ
-// per name): then the caller claims the name instead.
-Outcome move_by_link(int dir, const char* old_name, const char* new_name, bool* refused) {
+// Moves a file by a hard link, which fails when new_name is taken, and removes the old name once
+// both names are known to stand for the file. Otherwise the link is undone and the file keeps its
+// one name. not_supported, with nothing changed, where no link can be made, or where it cannot be
+// told from the file (a file system whose inode numbers differ per name).
+Outcome move_by_link(int dir, const char* old_name, const char* new_name) {
     struct stat file;
     if (fstatat(dir, old_name, &file, AT_SYMLINK_NOFOLLOW) != 0) {
-        return move_outcome(errno);
+        return failure(MOVE_OUTCOMES);
     }
     // Flags 0: a symbolic link is linked itself, never its target.
     if (linkat(dir, old_name, dir, new_name, 0) != 0) {
         // EPERM: no hard links here, or not for this user.
-        *refused = errno == EPERM || errno == EMLINK || refused_flag(errno);
-        return move_outcome(errno);
+        const bool refused = errno == EPERM || errno == EMLINK || refused_flag(errno);
+        return refused ? Outcome::not_supported : failure(MOVE_OUTCOMES);
     }
     struct stat linked;
     if (fstatat(dir, new_name, &linked, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -300,33 +337,35 @@ Outcome move_by_link(int dir, const char* old_name, const char* new_name, bool* 
         if (names_file(dir, old_name, file) && unlinkat(dir, old_name, 0) == 0) {
             return Outcome::done;
         }
-        const int error = errno;
+        const Outcome kept = failure(MOVE_OUTCOMES);
         unlinkat(dir, new_name, 0);
-        return move_outcome(error);
+        return kept;
     }
     // Whatever stands at new_name now and is not the file's twin is somebody else's.
     const bool twin = linked.st_mode == file.st_mode && linked.st_size == file.st_size &&
                       linked.st_mtime == file.st_mtime;
-    *refused = twin && unlinkat(dir, new_name, 0) == 0;
-    return twin ? Outcome::failed : Outcome::name_taken;
+    if (!twin) {
+        return Outcome::name_taken;
+    }
+    return unlinkat(dir, new_name, 0) == 0 ? Outcome::not_supported : Outcome::failed;
 }
 
 // Claims new_name with an empty entry of the tool's own, made exclusively (a directory for a
-// directory, a file for anything else), and moves old_name onto it. A directory replaces only
-// an empty directory, so anything put into the claim meanwhile makes the move fail; a file
-// replaces its claim while that is still an empty file. A claim the move did not
-// take is removed while it is still the tool's own and empty.
+// directory, a file for anything else), and moves old_name onto it. A directory replaces only an
+// empty directory, so anything put into the claim meanwhile makes the move fail; a file replaces
+// its claim while that is still an empty file. A claim the move did not take is removed while it
+// is still the tool's own and empty.
 Outcome move_onto_claim(int dir, const char* old_name, const char* new_name, bool directory) {
     struct stat claim;
     if (directory) {
         if (mkdirat(dir, new_name, 0700) != 0) {
-            return move_outcome(errno);
+            return failure(MOVE_OUTCOMES);
         }
     } else {
         const int fd =
             openat(dir, new_name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0) {
-            return move_outcome(errno);
+            return failure(MOVE_OUTCOMES);
         }
         close(fd);
         if (fstatat(dir, new_name, &claim, AT_SYMLINK_NOFOLLOW) != 0 || claim.st_size != 0) {
@@ -342,85 +381,68 @@ Outcome move_onto_claim(int dir, const char* old_name, const char* new_name, boo
     } else if (names_file(dir, new_name, claim)) {
         unlinkat(dir, new_name, 0);
     }
-    return error == ENOTDIR || error == EISDIR ? Outcome::name_taken : move_outcome(error);
+    errno = error == ENOTDIR || error == EISDIR ? EEXIST : error;
+    return failure(MOVE_OUTCOMES);
 }
 
+// Steps 2 and 3 of a move, where the file system refuses the rename that never replaces.
 Outcome move_by_fallback(int dir, const char* old_name, const char* new_name, EntryKind kind) {
     const HeldSignals held;
-    bool refused = kind == EntryKind::directory;
-    const Outcome linked =
-        refused ? Outcome::not_supported : move_by_link(dir, old_name, new_name, &refused);
-    return refused ? move_onto_claim(dir, old_name, new_name, kind == EntryKind::directory)
-                   : linked;
+    // 2. A file moves by a hard link, where the file system makes one that is told from the file.
+    if (kind != EntryKind::directory) {
+        const Outcome linked = move_by_link(dir, old_name, new_name);
+        if (linked != Outcome::not_supported) {
+            return linked;
+        }
+    }
+    // 3. A directory, or a file that cannot be so linked, moves onto a claim of its new name.
+    return move_onto_claim(dir, old_name, new_name, kind == EntryKind::directory);
 }
 
 }  // namespace
 
-Outcome open_directory_path(const char16_t* path, DirectoryUse use, Directory** opened) {
-    char bytes[PATH_BYTES];
-    if (!to_bytes(path, bytes)) {
-        return Outcome::path_too_long;
-    }
-    const int access = use == DirectoryUse::walk ? O_RDONLY : SEARCH_ONLY;
-    return take_directory(open(bytes[0] == '\0' ? "." : bytes, access | O_DIRECTORY | O_CLOEXEC),
-                          use, LinkPolicy::follow, opened);
+Outcome open_root_parent(const char16_t* path, Directory** opened) {
+    return open_by_path(path, SEARCH_ONLY, opened);
 }
 
-Outcome open_directory(Directory* parent, const char16_t* name, LinkPolicy links,
-                       Directory** opened) {
+Outcome open_root_path(const char16_t* path, Directory** opened) {
+    return open_by_path(path, O_RDONLY, opened);
+}
+
+Outcome open_root(Directory* parent, const char16_t* name, Directory** opened) {
     char bytes[PATH_BYTES];
     if (!to_bytes(name, bytes)) {
         return Outcome::path_too_long;
     }
-    const int fd = links == LinkPolicy::refuse
-                       ? open_within(parent->fd, bytes)
-                       : openat(parent->fd, bytes, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    return take_directory(fd, DirectoryUse::walk, links, opened);
+    return take_directory(openat(parent->fd, bytes, O_RDONLY | O_DIRECTORY | O_CLOEXEC),
+                          OPEN_ROOT_OUTCOMES, opened);
 }
 
-#if defined(__linux__)
-// Lists by getdents64 straight into the directory's own records: no stream around the descriptor.
+Outcome open_directory(Directory* parent, const char16_t* name, Directory** opened) {
+    char bytes[PATH_BYTES];
+    if (!to_bytes(name, bytes)) {
+        return Outcome::path_too_long;
+    }
+    const int fd = open_within(parent->fd, bytes);
+    if (fd < 0 && errno == EXDEV) {
+        return Outcome::mount_point;
+    }
+    return take_directory(fd, OPEN_OUTCOMES, opened);
+}
+
 Listing read_entry(Directory* dir, DirEntry* entry) {
     for (;;) {
-        if (dir->next >= dir->filled) {
-            const ssize_t got = getdents64(dir->fd, dir->records, LISTING_BYTES);
-            if (got <= 0) {
-                return got == 0 ? Listing::end : Listing::failed;
-            }
-            dir->next = 0;
-            dir->filled = static_cast<std::size_t>(got);
-        }
-        const auto* found = reinterpret_cast<const dirent64*>(dir->records + dir->next);
-        dir->next += found->d_reclen;
-        if (take_entry(dir, found->d_name, found->d_ino, found->d_type, entry)) {
-            return Listing::entry;
+        Record record;
+        const Listing listed = next_record(&dir->listing, dir->fd, &record);
+        if (listed != Listing::entry || take_entry(dir, record, entry)) {
+            return listed;
         }
     }
 }
-#else
-Listing read_entry(Directory* dir, DirEntry* entry) {
-    errno = 0;
-    while (const dirent* found = readdir(dir->listing)) {
-        if (take_entry(dir, found->d_name, found->d_ino, found->d_type, entry)) {
-            return Listing::entry;
-        }
-        errno = 0;
-    }
-    return errno == 0 ? Listing::end : Listing::failed;
-}
-#endif
 
 void close_directory(Directory* dir) {
-#if !defined(__linux__)
-    if (dir->listing != nullptr) {
-        closedir(dir->listing);  // closes fd as well
-        dir->fd = -1;
-    }
-#endif
-    if (dir->fd >= 0) {
-        close(dir->fd);
-    }
-    free(dir->moved);
+    end_listing(&dir->listing, dir->fd);
+    forget_moved(&dir->moved);
     free(dir);
 }
 
@@ -431,18 +453,17 @@ Outcome move_without_replacing(Directory* dir, const char16_t* old_name, const c
     if (!to_bytes(old_name, old_bytes) || !to_bytes(new_name, new_bytes)) {
         return Outcome::path_too_long;
     }
-#if defined(__APPLE__)
-    const int result = renameatx_np(dir->fd, old_bytes, dir->fd, new_bytes, RENAME_EXCL);
-#else
-    const int result = renameat2(dir->fd, old_bytes, dir->fd, new_bytes, RENAME_NOREPLACE);
-#endif
-    // A file system that cannot rename without replacing says so; never fall back to rename().
-    const Outcome moved = result == 0 ? Outcome::done
-                          : !refused_flag(errno)
-                              ? move_outcome(errno)
-                              : move_by_fallback(dir->fd, old_bytes, new_bytes, kind);
-    if (moved == Outcome::done && kind == EntryKind::directory) {
-        remember_moved(dir, old_bytes, new_bytes);
+    // 1. The system's rename that never replaces. A file system that cannot says so, and the
+    // fallback follows; never a plain rename().
+    Outcome moved = Outcome::done;
+    if (rename_excl(dir->fd, old_bytes, new_bytes) != 0) {
+        moved = refused_flag(errno) ? move_by_fallback(dir->fd, old_bytes, new_bytes, kind)
+                                    : failure(MOVE_OUTCOMES);
+    }
+    // A directory moved as the listing gave it may be met again under its new name.
+    if (moved == Outcome::done && kind == EntryKind::directory && dir->last_name != nullptr &&
+        strcmp(dir->last_name, old_bytes) == 0) {
+        note_moved(&dir->moved, dir->last_inode, new_name);
     }
     return moved;
 }

@@ -2,8 +2,6 @@
 // runs the tool.
 #include <string.h>
 
-#include <algorithm>
-
 #include "app/kirlatin.h"
 #include "platform/output.h"
 #include "platform/utf8.h"
@@ -11,28 +9,24 @@
 
 namespace {
 
-// Room for any root that fits a path buffer and well beyond.
-constexpr std::size_t ARGUMENT_UNITS = 2 * PATH_UNITS;
+// Room for any root that fits a path buffer and well beyond: each unit is at most three bytes.
+constexpr std::size_t ARGUMENT_UNITS = 3 * PATH_UNITS + 4;
 
-// Decodes the argument into root. One too long for root leaves its end there instead, as much of
-// it as makes a text too long for a path buffer as well, so that the front end shows how it ends
-// and never walks it. A byte decodes to one unit at most, so every tail tried fits.
+// Decodes the argument into root. One too long for root leaves its end there instead: its last
+// ARGUMENT_UNITS - 1 bytes from the first that starts a character, which decode to one unit a byte
+// at most, and to no fewer units than a path buffer holds, so that the front end shows how it
+// ends and never walks it.
 void decode_argument(const char* argument, char16_t (&root)[ARGUMENT_UNITS]) {
     const std::size_t length = strlen(argument);
     std::size_t units = 0;
     if (utf8_to_utf16(argument, length, root, ARGUMENT_UNITS, &units)) {
         return;
     }
-    units = 0;
-    for (std::size_t taken = 0; units < PATH_UNITS && taken < length;) {
-        taken = std::min(length, taken + (ARGUMENT_UNITS - 1 - units));
-        std::size_t start = length - taken;
-        for (int skipped = 0; skipped < 3 && start > 0 && (argument[start] & 0xC0) == 0x80;
-             ++skipped) {
-            ++start;  // to the first byte of a character
-        }
-        utf8_to_utf16(argument + start, length - start, root, ARGUMENT_UNITS, &units);
+    std::size_t start = length - (ARGUMENT_UNITS - 1);
+    for (int skipped = 0; skipped < 3 && (argument[start] & 0xC0) == 0x80; ++skipped) {
+        ++start;
     }
+    utf8_to_utf16(argument + start, length - start, root, ARGUMENT_UNITS, &units);
 }
 
 }  // namespace

@@ -21,18 +21,18 @@ std::size_t decode_one(const unsigned char* bytes, std::size_t left, char32_t* c
     std::size_t size = 0;
     unsigned char low = 0x80;
     unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
+    if (lead < 0xC2 || lead > 0xF4) {
+        return 0;  // a continuation, an overlong lead, or past U+10FFFF
+    } else if (lead <= 0xDF) {
         size = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
+    } else if (lead <= 0xEF) {
         size = 3;
         low = lead == 0xE0 ? 0xA0 : 0x80;
         high = lead == 0xED ? 0x9F : 0xBF;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
+    } else {
         size = 4;
         low = lead == 0xF0 ? 0x90 : 0x80;
         high = lead == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return 0;
     }
     if (left < size || bytes[1] < low || bytes[1] > high) {
         return 0;

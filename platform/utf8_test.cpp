@@ -17,6 +17,9 @@ TEST(Utf8, Table) {
         {"\xc0\xaf \xe0\x80\x80 \xf0\x80\x80\x80",
          u"\xDCC0\xDCAF \xDCE0\xDC80\xDC80 \xDCF0\xDC80\xDC80\xDC80"},
         {"\xed\xa0\x80 \xf4\x90\x80\x80", u"\xDCED\xDCA0\xDC80 \xDCF4\xDC90\xDC80\xDC80"},
+        // The edges of each lead: a lone continuation, C1, F5, and E0's overlong end.
+        {"\x80\xc1\xbf\xf5\x80\x80\x80 \xe0\x9f\xbf",
+         u"\xDC80\xDCC1\xDCBF\xDCF5\xDC80\xDC80\xDC80 \xDCE0\xDC9F\xDCBF"},
     };
     char16_t units[64] = {};
     char bytes[128];
@@ -29,7 +32,7 @@ TEST(Utf8, Table) {
         EXPECT_EQ(holds_escaped_bytes(units),
                   &text != &cases[0].second && &text != &cases[1].second);
     }
-    EXPECT_FALSE(holds_escaped_bytes(u"\xD800\xDC80 \xDC7F \xDD00"));
+    EXPECT_FALSE(holds_escaped_bytes(u"\xD800\xDC80 \xDC7F \xDD00 \xDBFF\xDBFF\xDC80"));
     // A buffer too small is refused, and never written past.
     units[3] = u'#';
     EXPECT_FALSE(utf8_to_utf16("Мир", 6, units, 3, &count));
@@ -41,6 +44,10 @@ TEST(Utf8, Table) {
     // ASCII after a wider character, up to the last byte and past it; a lone high surrogate.
     EXPECT_TRUE(utf16_to_utf8(u"€abc", 4, bytes, 8, &count) && count == 6);
     EXPECT_FALSE(utf16_to_utf8(u"€abc", 4, bytes, 6, &count));
+    EXPECT_FALSE(utf16_to_utf8(u"abcdefgh", 8, bytes, 4, &count));
+    EXPECT_EQ(std::string(bytes), "abc");
+    EXPECT_TRUE(utf16_to_utf8(u"\xDC7F", 1, bytes, 4, &count));  // no escape: its own form
+    EXPECT_EQ(std::string(bytes, count), "\xed\xb1\xbf");
     EXPECT_TRUE(utf16_to_utf8(u"\xD800z\xD800\xFFFD", 4, bytes, 11, &count));
     EXPECT_EQ(std::string(bytes, count), "\xed\xa0\x80z\xed\xa0\x80\xef\xbf\xbd");
 }

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/listing.h"
 #include "platform/platform.h"
 #include "platform/win32_names.h"
 
@@ -46,17 +47,15 @@ constexpr NTSTATUS ACCESS_DENIED = static_cast<NTSTATUS>(0xC0000022);
 }  // namespace
 
 // An open directory: its handle, a buffer of the records its listing has read, and the
-// directories moved within it meanwhile, each a file id, a length in units and a name.
+// directories moved within it meanwhile.
 struct Directory {
     HANDLE handle;
-    bool holds_root;    // opened to reach the root alone, which may be a link
+    bool holds_root;    // opened by open_root_parent, to reach the root alone, which may be a link
     bool lists_again;   // its file system may list a directory moved within it once more
     bool queried;       // the listing has been asked once: an empty answer ends it no more
     bool records_left;  // records holds records from next_record on
     ULONG next_record;
-    unsigned char* moved;
-    std::size_t moved_bytes;
-    std::size_t moved_capacity;
+    MovedDirectories moved;
     alignas(LONGLONG) unsigned char records[64 * 1024];
 };
 
@@ -120,17 +119,8 @@ Outcome open_by_path(const char16_t* path, ACCESS_MASK access, HANDLE* opened) {
     const NTSTATUS status =
         open_relative(nullptr, nt_path, access, HOLD_SHARING,
                       FILE_DIRECTORY_FILE | FILE_OPEN_FOR_BACKUP_INTENT, opened);
-    const Outcome outcome = NT_SUCCESS(status) ? Outcome::done : outcome_of(status);
-    switch (outcome) {
-        case Outcome::done:
-        case Outcome::gone:
-        case Outcome::no_permission:
-        case Outcome::path_too_long:
-        case Outcome::too_many_open_files:
-            return outcome;
-        default:
-            return Outcome::failed;
-    }
+    return NT_SUCCESS(status) ? Outcome::done
+                              : narrow_outcome(outcome_of(status), OPEN_ROOT_OUTCOMES);
 }
 
 // False where the volume lists a directory in the order of its names (NTFS): a Latin name sorts
@@ -158,70 +148,24 @@ Outcome hold(HANDLE handle, bool holds_root, bool lists_again, Directory** opene
     dir->holds_root = holds_root;
     dir->lists_again = lists_again;
     dir->queried = dir->records_left = false;
-    dir->moved = nullptr;
-    dir->moved_bytes = dir->moved_capacity = 0;
+    dir->moved = MovedDirectories{};
     *opened = dir;
     return Outcome::done;
 }
 
-// Notes that the directory with this file id now stands at `name` in dir, so that a listing that
-// meets it there (FAT and exFAT may place a longer name after the listing's position) passes it
-// over. Without room it is not noted: the directory may then be walked twice, never skipped.
-void remember_moved(Directory* dir, LONGLONG id, const char16_t* name) {
-    const std::size_t units = text_length(name);
-    const std::size_t size = sizeof id + sizeof units + units * sizeof(char16_t);
-    if (dir->moved_bytes + size > dir->moved_capacity) {
-        const std::size_t capacity = dir->moved_capacity * 2 + 1024;
-        void* grown = dir->moved == nullptr
-                          ? HeapAlloc(GetProcessHeap(), 0, capacity)
-                          : HeapReAlloc(GetProcessHeap(), 0, dir->moved, capacity);
-        if (grown == nullptr) {
-            return;
-        }
-        dir->moved = static_cast<unsigned char*>(grown);
-        dir->moved_capacity = capacity;
-    }
-    unsigned char* record = dir->moved + dir->moved_bytes;
-    CopyMemory(record, &id, sizeof id);
-    CopyMemory(record + sizeof id, &units, sizeof units);
-    CopyMemory(record + sizeof id + sizeof units, name, units * sizeof(char16_t));
-    dir->moved_bytes += size;
-}
-
-// True when the directory with this id and this listed name was moved to that name meanwhile.
-bool was_moved_here(const Directory* dir, LONGLONG id, const WCHAR* name, std::size_t units) {
-    for (std::size_t at = 0; at < dir->moved_bytes;) {
-        LONGLONG recorded = 0;
-        std::size_t length = 0;
-        CopyMemory(&recorded, dir->moved + at, sizeof recorded);
-        CopyMemory(&length, dir->moved + at + sizeof recorded, sizeof length);
-        const unsigned char* recorded_name = dir->moved + at + sizeof recorded + sizeof length;
-        if (recorded == id && length == units &&
-            RtlCompareMemory(recorded_name, name, units * sizeof(WCHAR)) == units * sizeof(WCHAR)) {
-            return true;
-        }
-        at += sizeof recorded + sizeof length + length * sizeof(char16_t);
-    }
-    return false;
-}
-
-bool is_dot_or_dot_dot(const WCHAR* name, std::size_t units) {
-    return name[0] == L'.' && (units == 1 || (units == 2 && name[1] == L'.'));
-}
-
-// Copies a record's name and kind into *entry; false for "." and "..", for a directory moved to
-// its name during this listing, and for a name too long for a path buffer. A reparse point's tag
-// stands in the record's EaSize.
+// Copies a record's name and kind into *entry, unless the listing rules pass it over. A reparse
+// point's tag stands in the record's EaSize.
 bool take_entry(const Directory* dir, const FILE_ID_FULL_DIR_INFORMATION& record, DirEntry* entry) {
     const std::size_t units = record.FileNameLength / sizeof(WCHAR);
-    if (units >= PATH_UNITS || is_dot_or_dot_dot(record.FileName, units) ||
-        was_moved_here(dir, record.FileId.QuadPart, record.FileName, units)) {
-        return false;
-    }
-    for (std::size_t i = 0; i < units; ++i) {
+    const bool fits = units < PATH_UNITS;
+    for (std::size_t i = 0; fits && i < units; ++i) {
         entry->name[i] = static_cast<char16_t>(record.FileName[i]);
     }
-    entry->name[units] = u'\0';
+    entry->name[fits ? units : 0] = u'\0';
+    const auto id = static_cast<std::uint64_t>(record.FileId.QuadPart);
+    if (!is_walked_entry(dir->moved, id, entry->name, fits, dir->lists_again)) {
+        return false;
+    }
     if ((record.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
         is_link_reparse_tag(record.EaSize)) {
         entry->kind = EntryKind::link;
@@ -272,20 +216,6 @@ Outcome served_directory(HANDLE* handle) {
     return Outcome::done;
 }
 
-// Narrows an outcome of opening a directory to those open_directory returns.
-Outcome open_outcome(Outcome outcome) {
-    switch (outcome) {
-        case Outcome::name_taken:
-        case Outcome::not_supported:
-        case Outcome::no_space:
-        case Outcome::in_use:
-        case Outcome::other_file_system:
-            return Outcome::failed;
-        default:
-            return outcome;
-    }
-}
-
 // The rename of a directory was denied after the directory itself was opened for it: the
 // system refuses so while something below it is open, unless dir does not let entries be added.
 Outcome denied_directory_rename(Directory* dir) {
@@ -319,40 +249,52 @@ NTSTATUS rename_within(HANDLE entry, Directory* dir, const char16_t* new_name) {
 
 }  // namespace
 
-Outcome open_directory_path(const char16_t* path, DirectoryUse use, Directory** opened) {
+Outcome open_root_parent(const char16_t* path, Directory** opened) {
     HANDLE handle = nullptr;
-    const Outcome outcome =
-        open_by_path(path, use == DirectoryUse::walk ? WALK_ACCESS : REACH_ACCESS, &handle);
-    if (outcome != Outcome::done) {
-        return outcome;
-    }
-    const bool reach = use == DirectoryUse::reach;
-    return hold(handle, reach, !reach && may_list_again(handle), opened);
+    const Outcome outcome = open_by_path(path, REACH_ACCESS, &handle);
+    return outcome == Outcome::done ? hold(handle, true, false, opened) : outcome;
 }
 
-// A root reached by its typed name is opened as Win32 would read that name, by its path, so a
-// name Win32 would strip the end of is not opened here.
-Outcome open_directory(Directory* parent, const char16_t* name, LinkPolicy links,
-                       Directory** opened) {
-    if (names_stream(name) || (links == LinkPolicy::follow && has_stripped_ending(name))) {
+Outcome open_root_path(const char16_t* path, Directory** opened) {
+    HANDLE handle = nullptr;
+    const Outcome outcome = open_by_path(path, WALK_ACCESS, &handle);
+    return outcome == Outcome::done ? hold(handle, false, may_list_again(handle), opened) : outcome;
+}
+
+// The root is opened as Win32 would read its typed name, so a name Win32 would strip the end of
+// is not opened here, but by its path.
+Outcome open_root(Directory* parent, const char16_t* name, Directory** opened) {
+    if (names_stream(name) || has_stripped_ending(name)) {
         return Outcome::reserved_name;
     }
-    const ULONG options = FILE_DIRECTORY_FILE | FILE_OPEN_FOR_BACKUP_INTENT |
-                          (links == LinkPolicy::refuse ? FILE_OPEN_REPARSE_POINT : 0);
     HANDLE handle = nullptr;
     const NTSTATUS status =
-        open_relative(parent->handle, name, WALK_ACCESS, HOLD_SHARING, options, &handle);
+        open_relative(parent->handle, name, WALK_ACCESS, HOLD_SHARING,
+                      FILE_DIRECTORY_FILE | FILE_OPEN_FOR_BACKUP_INTENT, &handle);
     if (!NT_SUCCESS(status)) {
-        return open_outcome(outcome_of(status));
+        return narrow_outcome(outcome_of(status), OPEN_ROOT_OUTCOMES);
     }
-    const Outcome served = links == LinkPolicy::refuse ? served_directory(&handle) : Outcome::done;
+    return hold(handle, false, may_list_again(handle), opened);
+}
+
+Outcome open_directory(Directory* parent, const char16_t* name, Directory** opened) {
+    if (names_stream(name)) {
+        return Outcome::reserved_name;
+    }
+    HANDLE handle = nullptr;
+    const NTSTATUS status = open_relative(
+        parent->handle, name, WALK_ACCESS, HOLD_SHARING,
+        FILE_DIRECTORY_FILE | FILE_OPEN_FOR_BACKUP_INTENT | FILE_OPEN_REPARSE_POINT, &handle);
+    if (!NT_SUCCESS(status)) {
+        return narrow_outcome(outcome_of(status), OPEN_OUTCOMES);
+    }
+    const Outcome served = served_directory(&handle);
     if (served != Outcome::done) {
         NtClose(handle);
-        return open_outcome(served);
+        return narrow_outcome(served, OPEN_OUTCOMES);
     }
     // Below the root the walk never leaves its volume: a volume mount point is a link.
-    return hold(handle, false,
-                links == LinkPolicy::refuse ? parent->lists_again : may_list_again(handle), opened);
+    return hold(handle, false, parent->lists_again, opened);
 }
 
 Listing read_entry(Directory* dir, DirEntry* entry) {
@@ -385,9 +327,7 @@ Listing read_entry(Directory* dir, DirEntry* entry) {
 
 void close_directory(Directory* dir) {
     NtClose(dir->handle);
-    if (dir->moved != nullptr) {
-        HeapFree(GetProcessHeap(), 0, dir->moved);
-    }
+    forget_moved(&dir->moved);
     HeapFree(GetProcessHeap(), 0, dir);
 }
 
@@ -407,7 +347,7 @@ Outcome move_without_replacing(Directory* dir, const char16_t* old_name, const c
     NTSTATUS status =
         open_relative(dir->handle, old_name, access, ANY_SHARING, FILE_OPEN_REPARSE_POINT, &entry);
     if (!NT_SUCCESS(status)) {
-        return outcome_of(status);
+        return narrow_outcome(outcome_of(status), MOVE_OUTCOMES);
     }
     // The root was not listed: whether it is a link, its parent says.
     FILE_BASIC_INFORMATION root;
@@ -424,11 +364,11 @@ Outcome move_without_replacing(Directory* dir, const char16_t* old_name, const c
     } else if (!NT_SUCCESS(status = rename_within(entry, dir, new_name))) {
         moved = status == ACCESS_DENIED && kind == EntryKind::directory
                     ? denied_directory_rename(dir)
-                    : outcome_of(status);
+                    : narrow_outcome(outcome_of(status), MOVE_OUTCOMES);
     } else if (kind == EntryKind::directory && dir->lists_again) {
         FILE_INTERNAL_INFORMATION id;
         if (query(entry, &id, sizeof id, FileInternalInformation)) {
-            remember_moved(dir, id.IndexNumber.QuadPart, new_name);
+            note_moved(&dir->moved, static_cast<std::uint64_t>(id.IndexNumber.QuadPart), new_name);
         }
     }
     NtClose(entry);

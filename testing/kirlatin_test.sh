@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # The tool as a user runs it, on trees made in a temporary directory:
-#   kirlatin_test.sh cases|filesystems|race|stop|attack VERSION SHIM COMMAND...
-# cases: one table. Each case is a tree before, how the tool is run, its arguments, the lines it
-#   prints after the header, its exit status, and the tree it leaves, written out, where that is
-#   not the tree before; every file keeps its content. COMMAND is the native kirlatin, or
-#   kirlatin.exe through wine-run.sh, whose paths take backslashes; a case marked for one
-#   platform runs there only.
+#   kirlatin_test.sh CASE|filesystems|race|stop|attack VERSION SHIM COMMAND...
+# CASE: one of the functions named like a test below, which states a tree before, where and how
+#   the tool runs, its arguments, the lines it prints after the header (in order where `ordered`),
+#   its exit status, and the tree it leaves, every file with its content, or `unchanged`. A case
+#   for one platform only prints a skip line. COMMAND is the native kirlatin, or kirlatin.exe
+#   through wine-run.sh, whose paths take backslashes.
 # filesystems: the cases that tell file systems apart, and the race, on ext4, xfs, btrfs, NTFS
 #   (ntfs-3g), exFAT (exfat-fuse) and tmpfs, each made and mounted under the working directory:
 #   only as root where loop devices and FUSE work, with a skip line elsewhere.
@@ -13,17 +13,20 @@
 # stop: a stop signal in mid-walk, once with a reader that has stalled; on Windows, Ctrl+C.
 # attack: a directory swapped for a link to outside the tree while the walk opens it.
 set -uo pipefail
-export LC_ALL=C.UTF-8 ASAN_OPTIONS=exitcode=99:detect_leaks=0:verify_asan_link_order=0 UBSAN_OPTIONS=exitcode=99
+export LC_ALL=C.UTF-8 UBSAN_OPTIONS=exitcode=99
+export ASAN_OPTIONS=exitcode=99:detect_leaks=0:verify_asan_link_order=0
 group=$1 version=$2 shim=$3 tool=("${@:4}")
 [[ ${tool[*]} == *.exe ]] && platform=windows sep='\' || platform=posix sep=/
 work="$(mktemp -d "${TMPDIR:-/tmp}/kirlatin-test-XXXXXX")"
-mnt=$work/mnt base=$work
-trap 'cd / && umount "$mnt" 2>/dev/null; [ -z "${loop-}" ] || losetup -d "$loop"; rm -rf "$work"' EXIT
+mnt=$work/mnt base=$work name=$group failed=0
+cleanup() { cd / && umount "$mnt" 2>/dev/null; [ -z "${loop-}" ] || losetup -d "$loop"; }
+trap 'cleanup; rm -rf "$work"' EXIT
 header=("" "kirlatin $version" "Rename all files and subdirectories from cyrillic to translit" "")
-failed=0
 fail() { echo "FAIL $name: $*" && failed=1; }
+skip() { echo "skip $name: $*" && exit 0; }
 # Starts the part named $1 in an empty working directory.
 fresh() { name=$1 && rm -rf "$base/tree" && mkdir "$base/tree" && cd "$base/tree" || exit 1; }
+repeat() { printf "$1%.0s" $(seq "$2"); }
 
 # Makes each entry in the working directory: "a/b" a file that holds its own path, "a/" a
 # directory, "a -> b" a symbolic link, "a|" a FIFO.
@@ -49,10 +52,10 @@ make_tree() {
 # the directories that hold nothing.
 list_tree() {
     {
-        find . -mindepth 1 \( -type l -printf '%P -> %l\n' \) -o \( -type d -empty -printf '%P/\n' \) -o \
-            \( -type p -printf '%P|\n' \)
-        find . -mindepth 1 -type f -printf '%P\0' |
-            xargs -0r perl -e 'for (@ARGV) { open my $f, "<", $_ or die; local $/; print "$_ = ", <$f>, "\n" }'
+        find . -mindepth 1 \( -type l -printf '%P -> %l\n' \) -o \
+            \( -type d -empty -printf '%P/\n' \) -o \( -type p -printf '%P|\n' \)
+        find . -mindepth 1 -type f -printf '%P\0' | xargs -0r perl -e \
+            'for (@ARGV) { open my $f, "<", $_ or die; local $/; print "$_ = ", <$f>, "\n" }'
     } | sort
 }
 
@@ -61,14 +64,15 @@ plain() { "$@"; }
 old_filesystem() { LD_PRELOAD=$shim "$@"; }
 few_descriptors() { (ulimit -n 7 && exec "$@" 3>&- 4>&- 5>&- 6>&-); }
 reader_gone() { (exec 3<>"$work/fifo" 4>"$work/fifo" 3<&- && exec "$@" >&4); }
-on_terminal() { script -qec "$(printf '%q ' "$@")" /dev/null | sed $'s/\e\\[[0-9;?]*[a-zA-Z]//g; s/\r//g'; }
-# As an unprivileged user (nobody, when run by root), with the directory "Только" read-only,
-# "Закрыто" closed and "Vhod" searchable but not readable, where they stand; a copy of the tool
-# is where that user can run it.
+on_terminal() {
+    script -qec "$(printf '%q ' "$@")" /dev/null | sed $'s/\e\\[[0-9;?]*[a-zA-Z]//g; s/\r//g'
+}
+# As an unprivileged user (nobody, when run by root), with the modes in `modes` ("MODE DIR" each)
+# set first; a copy of the tool is where that user can run it.
 unprivileged() {
-    local as=() status
+    local as=() status mode
     cp "$1" "$work/tool" && chmod -R a+rwX "$work"
-    { chmod a-w Только; chmod 0 Закрыто; chmod 0333 Vhod; } 2>/dev/null
+    for mode in "${modes[@]}"; do chmod $mode; done
     [ "$(id -u)" != 0 ] || as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
     "${as[@]}" "$work/tool" "${@:2}"
     status=$? && chmod -R u+rwX . && return $status
@@ -86,18 +90,19 @@ nonblocking() {
         exit $? >> 8' "$@"
 }
 # True where this process may mount: as root, and not in a sandbox that forbids it (Landlock).
-can_mount() { mkdir -p "$work/probe" && mount --bind "$work/probe" "$work/probe" 2>/dev/null && umount "$work/probe"; }
-# With "Чужое" a bind mount of a directory outside the tree, which must keep its "Файл". Only
-# where the tool can mount.
+can_mount() {
+    mkdir -p "$work/probe" && mount --bind "$work/probe" "$work/probe" 2>/dev/null &&
+        umount "$work/probe"
+}
+# With "Чужое" a bind mount of a directory outside the tree, which must keep its "Файл".
 bind_mounted() {
     local status
-    mkdir -p "$work/outside" && touch "$work/outside/Файл" && mount --bind "$work/outside" Чужое &&
-        "$@"
+    mkdir -p "$work/outside" && touch "$work/outside/Файл" &&
+        mount --bind "$work/outside" Чужое && "$@"
     status=$? && umount Чужое && [ -e "$work/outside/Файл" ] || echo "outside changed"
     return $status
 }
-# "/" is the tree, where a copy of the tool and what it loads stand while it runs. Only as root,
-# and not with AddressSanitizer, which reads its options from /proc.
+# "/" is the tree, where a copy of the tool and what it loads stand while it runs.
 chrooted() {
     local files=("$1" $(ldd "$1" | grep -o '/[^ ]*')) status
     cp --parents "${files[@]}" . && chroot . "$@"
@@ -105,182 +110,203 @@ chrooted() {
     return $status
 }
 
-# check NAME WHERE RUNNER STATUS ARG... <<LINES runs the tool on the tree in the array `tree`;
-# the tree left must be the one in `after` when that is set, in list_tree's notation, and the
-# tree before otherwise.
+# Runs the case whose locals its function set: where (posix, windows or both), runner, status,
+# args, before, after, lines and ordered.
 check() {
-    local where=$2 runner=$3 status=$4 got
-    name=$1 && shift 4 && cat >"$work/lines"
-    [[ $where == both || $where == "$platform" ]] || { unset after && return; }
+    ((++checks))
+    [[ $where == both || $where == "$platform" ]] || skip "not for $platform"
     [[ $runner == chrooted && ($(id -u) != 0 || $(ldd "${tool[0]}") == *libasan*) ]] &&
-        echo "skip $name: chroot needs root, and AddressSanitizer needs /proc" && unset after && return
-    [[ $runner == bind_mounted ]] && ! can_mount && echo "skip $name: cannot mount here" && unset after && return
-    fresh "$name" && make_tree "${tree[@]}" && list_tree >"$work/before"
-    "$runner" "${tool[@]}" "${@//\//$sep}" >"$work/out"
-    got=$? && [ "$got" = "$status" ] || fail "exit status $got"
-    [[ $runner == reader_gone ]] || diff <(head -n 4 "$work/out" && tail -n +5 "$work/out" | sort) <(
-        printf '%s\n' "${header[@]}" && while IFS= read -r line; do
-            printf '%s\n' "${line//\//$sep}"
-        done <"$work/lines" | sort) || fail "lines"
-    [ -n "${after+set}" ] && printf '%s\n' "${after[@]}" | sort >"$work/before"
+        skip "chroot needs root, and AddressSanitizer needs /proc"
+    [[ $runner == bind_mounted ]] && ! can_mount && skip "cannot mount here"
+    fresh "$name" && make_tree "${before[@]}" && list_tree >"$work/before"
+    "$runner" "${tool[@]}" "${args[@]//\//$sep}" >"$work/out"
+    local got=$? && [ "$got" = "$status" ] || fail "exit status $got"
+    printf '%s\n' "${header[@]}" >"$work/lines" && printf '%s\n' "${lines[@]//\//$sep}" |
+        { [ "$ordered" = 1 ] && cat || sort; } >>"$work/lines"
+    [[ $runner == reader_gone ]] || diff <(head -n 4 "$work/out" && tail -n +5 "$work/out" |
+        { [ "$ordered" = 1 ] && cat || sort; }) "$work/lines" || fail "lines"
+    [ "${after[*]}" = unchanged ] || printf '%s\n' "${after[@]}" | sort >"$work/before"
     diff "$work/before" <(list_tree) || fail "tree left"
-    unset after
 }
 
-cases() {
-    local usage="use: kirlatin.exe rootdir" d198 m57 r259 photo zh300 euro246
-    d198=$(printf 'd%.0s' {1..198}) m57=$(printf 'm%.0s' {1..57})
-    zh300=$(printf 'ж%.0s' {1..300}) euro246=$(printf '€%.0s' {1..246})
-    r259=$(printf 'a%.0s' {1..128})/$(printf 'b%.0s' {1..128})/М
-    photo=$'rename directory from ./Фото to ./Foto\nrename file from ./Foto/Море.jpg to ./Foto/More.jpg'
-
-    tree=(Архив/Фото/Море.jpg Архив/.Я/..Две Архив/notes)
-    after=("Arhiv/.YA/..Dve = Архив/.Я/..Две" "Arhiv/Foto/More.jpg = Архив/Фото/Море.jpg" "Arhiv/notes = Архив/notes")
-    # Of two trailing separators one is trimmed; the paths are composed from what is left.
-    check RenamesDepthFirstAndTheRootLast both plain 0 ./Архив// <<'END'
-rename directory from ./Архив//Фото to ./Архив//Foto
-rename file from ./Архив//Foto/Море.jpg to ./Архив//Foto/More.jpg
-rename directory from ./Архив//.Я to ./Архив//.YA
-rename file from ./Архив//.YA/..Две to ./Архив//.YA/..Dve
-rename directory from ./Архив/ to ./Arhiv/
-END
-    # A directory whose move failed is walked under the name it keeps.
-    tree=(Шар Shar Фото/Море.jpg Foto/Лето)
+# Of two trailing separators one is trimmed; the paths are composed from what is left.
+RenamesDepthFirstAndTheRootLast() {
+    where=both runner=plain status=0 args=(./Архив//) ordered=1
+    before=(Архив/Фото/.Я/..Две Архив/notes)
+    after=("Arhiv/Foto/.YA/..Dve = Архив/Фото/.Я/..Две" "Arhiv/notes = Архив/notes")
+    lines=("rename directory from ./Архив//Фото to ./Архив//Foto"
+        "rename directory from ./Архив//Foto/.Я to ./Архив//Foto/.YA"
+        "rename file from ./Архив//Foto/.YA/..Две to ./Архив//Foto/.YA/..Dve"
+        "rename directory from ./Архив/ to ./Arhiv/")
+}
+# A directory whose move failed is walked under the name it keeps.
+CollidingNamesAreNeverReplaced() {
+    where=both runner=plain status=2 args=(.) ordered=0
+    before=(Шар Shar Фото/Море.jpg Foto/Лето)
     after=("Foto/Leto = Foto/Лето" "Shar = Shar" "Шар = Шар" "Фото/More.jpg = Фото/Море.jpg")
-    check CollidingNamesAreNeverReplaced both plain 2 . <<'END'
-left as is, name taken: ./Шар
-left as is, name taken: ./Фото
-rename file from ./Фото/Море.jpg to ./Фото/More.jpg
-rename file from ./Foto/Лето to ./Foto/Leto
-END
-    tree=(Только/Подпапка/Лес Закрыто/Я)
-    after=("Tol'ko/Подпапка/Les = Только/Подпапка/Лес" "Zakryto/Я = Закрыто/Я")
-    check WhatCannotBeRenamedOrListedIsTold posix unprivileged 2 . <<'END'
-rename directory from ./Только to ./Tol'ko
-left as is, no permission: ./Tol'ko/Подпапка
-rename file from ./Tol'ko/Подпапка/Лес to ./Tol'ko/Подпапка/Les
-rename directory from ./Закрыто to ./Zakryto
-not listed, no permission: ./Zakryto
-END
-    # The root's parent is opened for searching only.
-    tree=(Vhod/Фото/Я) after=("Vhod/Foto/YA = Vhod/Фото/Я")
-    check ARootInAParentThatCannotBeReadIsRenamed posix unprivileged 0 Vhod/Фото <<'END'
-rename file from Vhod/Фото/Я to Vhod/Фото/YA
-rename directory from Vhod/Фото to Vhod/Foto
-END
-    tree=(Чужое/ Я) after=(Чужое/ "YA = Я")
-    check AMountPointIsNeverEntered posix bind_mounted 2 . <<'END'
-left as is, in use: ./Чужое
-not listed, mount point: ./Чужое
-rename file from ./Я to ./YA
-END
-    # Fx/Leto would carry the root into another directory.
-    tree=(Фx/Лето/Июль/ Fx/) after=(Fx/ "Фx/Лето/Iyul'/")
-    check TheRootOnlyEverMovesWithinItsParent both plain 2 Фx/Лето <<<"rename directory from Фx/Лето/Июль to Фx/Лето/Iyul'
-left as is, failed: Фx/Лето"
-    # Only the root may be a link, and is walked where it points.
-    tree=(out/Я root/Фото/ "alias -> root" "root/Foto -> ../out" "root/Ссылка -> ../out")
-    after=("alias -> root" "out/Я = out/Я" "root/Foto -> ../out" "root/Ssylka -> ../out" root/Фото/)
-    check LinksAreRenamedThemselvesAndNeverFollowed posix plain 2 alias \
-        <<<"rename file from alias/Ссылка to alias/Ssylka
-left as is, name taken: alias/Фото"
-    # Wine moves the target of a Unix link, never the link: links keep their names there.
-    tree=(out/Я root/Фото/ "root/Foto -> ../out" "root/Ссылка -> ../out")
-    check NeverEntersALinkedDirectoryOnWindows windows plain 2 root <<'END'
-left as is, name taken: root/Фото
-left as is, not supported: root/Ссылка
-END
-    tree=(out/Я "Ссылка -> out") after=("out/YA = out/Я" "Ссылка -> out")
-    check ARootThatIsALinkIsWalkedButNeverMovesItsTarget windows plain 2 Ссылка <<<"rename file from Ссылка/Я to Ссылка/YA
-left as is, not supported: Ссылка"
-    # A line shows control characters as their pictures (U+2401, U+241B, U+2421); names keep them.
-    # Names in KOI8-R (пёс.txt) and CP1251 (Рёрих.jpg, Москва.txt), and an overlong form, are no
-    # UTF-8: kept whole, even where some of their bytes read as UTF-8, and walked into.
-    tree=($'\x01\x1b\x7fЖук' $'\xd0\xa3\xd3.txt' $'\xd0\xb8\xf0\xe8\xf5.jpg' $'\xcc\xee\xf1\xea\xe2\xe0.txt'
-        $'\xc0\xaf\xd0\xa4/Жук' 'Канал|' $'Ключ\nleft as is')
-    after=($'\x01\x1b\x7fZhuk = \x01\x1b\x7fЖук' "${tree[1]} = ${tree[1]}" "${tree[2]} = ${tree[2]}"
-        "${tree[3]} = ${tree[3]}" "${tree[4]%Жук}Zhuk = ${tree[4]}" 'Kanal|' $'Klyuch\nleft as is = Ключ\nleft as is')
-    check HostileNamesAreRenamedAsNamesAndNothingIsOpened posix plain 2 . < <(
-        printf 'left as is, not UTF-8: ./%s\n' "${tree[@]:1:3}" "${tree[4]%/*}"
-        printf 'rename file from ./%s to ./%s\n' ␁␛␡Жук ␁␛␡Zhuk "${tree[4]}" "${tree[4]%Жук}Zhuk" \
-            Канал Kanal "Ключ␊left as is" "Klyuch␊left as is")
-    # Win32 reads "Фото." as "Фото", "Nul" as a device in any directory, and "ya" as "YA": no
-    # such name is made. Directories that already bear one are walked all the same.
-    tree=(Фото. Фото "Лето /Море" Ауx.txt Лпт1.log Нул Прн.txt Цом9 Цон/ Я ya nul/Файл aux/Кот/ Com1.backup/Я)
-    after=("Foto = Фото" "Фото. = Фото." "Лето /More = Лето /Море" "Ауx.txt = Ауx.txt" "Лпт1.log = Лпт1.log"
-        "Нул = Нул" "Прн.txt = Прн.txt" "Цом9 = Цом9" Цон/ "Я = Я" "ya = ya" "nul/Fajl = nul/Файл" aux/Kot/
-        "Com1.backup/YA = Com1.backup/Я")
-    check NamesWin32WouldReadAsOthersAreNeverMade windows plain 2 . < <(echo "rename file from ./Фото to ./Foto
-left as is, name taken: ./Я
-rename file from ./Лето /Море to ./Лето /More
-rename file from ./nul/Файл to ./nul/Fajl
-rename directory from ./aux/Кот to ./aux/Kot
-rename file from ./Com1.backup/Я to ./Com1.backup/YA"
-        printf 'left as is, reserved name: ./%s\n' Ауx.txt "Лето " Лпт1.log Нул Прн.txt Фото. Цом9 Цон)
-    # A line too long is fitted: each path keeps its end, behind "…".
-    local p1=./$d198/${m57}М p2=./$d198/m${m57}М p3=./$d198/${m57}Ж p4=./$d198/${m57}mm p5=./$d198/${m57:2}/Я
-    tree=("$p1" "$p2" "$p3" "$p4/Я" "$p5")
-    after=("$d198/${m57}M = $p1" "${p2#./} = $p2" "${p3#./} = $p3" "${p4#./}/Я = $p4/Я" "$d198/${m57:2}/YA = $p5")
-    check PathsOf259UnitsAreRenamedAndLongerOnesLeftAsIs both plain 2 . <<END
-rename file from …${p1: -117} to …${p1: -118:117}M
-rename file from …${p5: -117} to …${p5: -117:116}YA
-left as is, path too long: …${p2: -230}
-left as is, path too long: …${p3: -230}
-not listed, path too long: …${p4: -230}
-END
-    tree=("$r259/") after=("${r259%М}M/")
-    check RootOf259UnitsIsWalked both plain 0 "$r259" <<<"rename directory from …${r259: -115} to …${r259: -115:114}M"
-    unset after
-    check RootOf260UnitsIsRefused both plain 1 "$r259/" <<<"…${r259: -246}/ not exist"
-    # The root is opened once: the entries renamed are reached through it, not through "Июнь".
-    tree=(Море/Июнь/ Море/Август/Я Море/Октябрь/)
-    after=("Море/Avgust/YA = Море/Август/Я" "Море/Iyun'/" "Море/Oktyabr'/")
-    check ARootThroughDotDotIsWalkedWhole both plain 0 Море/Июнь/.. <<'END'
-rename directory from Море/Июнь/../Июнь to Море/Июнь/../Iyun'
-rename directory from Море/Июнь/../Август to Море/Июнь/../Avgust
-rename file from Море/Июнь/../Avgust/Я to Море/Июнь/../Avgust/YA
-rename directory from Море/Июнь/../Октябрь to Море/Июнь/../Oktyabr'
-END
-    tree=("My photos/Я") after=("My photos/YA = My photos/Я")
-    check AFolderTypedInCmdWithATrailingBackslashIsWalked windows from_batch 0 "My photos" \
-        <<<"rename file from My photos/Я to My photos/YA"
-    if [ $platform = windows ]; then
-        local long="\\\\?\\$("${tool[0]}" winepath -w "$base/tree")"
-        tree=(Фото/Я) after=("Foto/YA = Фото/Я")
-        check ARootInItsLongFormIsWalkedAndRenamed windows plain 0 "$long\\Фото" <<<"rename file from $long\\Фото\\Я to $long\\Фото\\YA
-rename directory from $long\\Фото to $long\\Foto"
-    fi
-    tree=(Фото/ Море)
-    check UsageWithoutAnArgument both plain 1 <<<"$usage"
-    check UsageWithTwoArguments both plain 1 . . <<<"$usage"
-    check EmptyRootDoesNotExist both plain 1 "" <<<" not exist"
-    check MissingRootDoesNotExist both plain 1 Нет <<<"Нет not exist"
-    check FileRootDoesNotExist both plain 1 Море <<<"Море not exist"
-    # Its end is shown, never from within a surrogate pair, however long it is.
-    check OverlongRootShowsItsEnd both plain 1 "${zh300}😀$euro246" <<<"…$euro246 not exist"
-    tree=(Фото/Море.jpg) photo_after="Foto/More.jpg = Фото/Море.jpg"
-    after=$photo_after check WritesToATerminal both on_terminal 0 . <<<"$photo"
-    after=$photo_after check OutputWhoseReaderHasGoneNeverStopsTheWalk posix reader_gone 0 . <<<"$photo"
-    after=$photo_after check TheRootDirectoryIsWalkedAsSlashName posix chrooted 0 / <<<"${photo//.\//\/}"
-    after=$photo_after check ARootUnderSlashIsRenamedLast posix chrooted 0 /Фото <<<"rename file from /Фото/Море.jpg to /Фото/More.jpg
-rename directory from /Фото to /Foto"
-    tree=(Файл{1..300}) && mapfile -t after < <(printf 'Fajl%s = Файл%s\n' {1..300}{,})
-    check EveryLineReachesANonBlockingPipe posix nonblocking 0 . < <(printf 'rename file from ./Файл%s to ./Fajl%s\n' {1..300}{,})
-    # Each listing is closed before the next: three left open would use up the descriptors.
-    tree=(a/Я b/Я c/Я d/Я) && mapfile -t after < <(printf '%s/YA = %s/Я\n' a a b b c c d d)
-    check ListingsAreClosed posix few_descriptors 0 . < <(printf 'rename file from ./%s/Я to ./%s/YA\n' a a b b c c d d)
-    # Without RENAME_NOREPLACE a file moves by a hard link, undone when the old name stays;
-    # without entry types each entry itself is asked, never the target of a link.
-    # A file that cannot be linked, or whose link cannot be told from it, and every directory,
-    # moves onto a claim of its new name.
-    tree=(Море d/Лес "Ссылка -> d" "link -> d" Упрямый Копия Двойник Дом/)
-    after=("More = Море" "d/Les = d/Лес" "Ssylka -> d" "link -> d" "Упрямый = Упрямый" "Kopiya = Копия"
-        "Dvojnik = Двойник" Dom/)
-    check OnAnOlderFileSystemTheSamePromisesHold posix old_filesystem 2 . < <(echo "left as is, no permission: ./Упрямый"
-        echo "rename directory from ./Дом to ./Dom"
-        printf 'rename file from ./%s to ./%s\n' Море More d/Лес d/Les Ссылка Ssylka Копия Kopiya Двойник Dvojnik)
+    lines=("left as is, name taken: ./Шар" "left as is, name taken: ./Фото"
+        "rename file from ./Фото/Море.jpg to ./Фото/More.jpg"
+        "rename file from ./Foto/Лето to ./Foto/Leto")
 }
-
+WhatCannotBeRenamedOrListedIsTold() {
+    where=posix runner=unprivileged status=2 args=(.) ordered=0 modes=("a-w Только" "0 Закрыто")
+    before=(Только/Подпапка/Лес Закрыто/Я)
+    after=("Tol'ko/Подпапка/Les = Только/Подпапка/Лес" "Zakryto/Я = Закрыто/Я")
+    lines=("rename directory from ./Только to ./Tol'ko"
+        "left as is, no permission: ./Tol'ko/Подпапка"
+        "rename file from ./Tol'ko/Подпапка/Лес to ./Tol'ko/Подпапка/Les"
+        "rename directory from ./Закрыто to ./Zakryto" "not listed, no permission: ./Zakryto")
+}
+# The root's parent is opened for searching only.
+ARootInAParentThatCannotBeReadIsRenamed() {
+    where=posix runner=unprivileged status=0 args=(Vhod/Фото) ordered=1 modes=("0333 Vhod")
+    before=(Vhod/Фото/Я) after=("Vhod/Foto/YA = Vhod/Фото/Я")
+    lines=("rename file from Vhod/Фото/Я to Vhod/Фото/YA"
+        "rename directory from Vhod/Фото to Vhod/Foto")
+}
+AMountPointIsNeverEntered() {
+    where=posix runner=bind_mounted status=2 args=(.) ordered=0
+    before=(Чужое/ Я) after=(Чужое/ "YA = Я")
+    lines=("left as is, in use: ./Чужое" "not listed, mount point: ./Чужое"
+        "rename file from ./Я to ./YA")
+}
+# Fx/Leto would carry the root into another directory.
+TheRootOnlyEverMovesWithinItsParent() {
+    where=both runner=plain status=2 args=(Фx/Лето) ordered=1
+    before=(Фx/Лето/Июль/ Fx/) after=(Fx/ "Фx/Лето/Iyul'/")
+    lines=("rename directory from Фx/Лето/Июль to Фx/Лето/Iyul'" "left as is, failed: Фx/Лето")
+}
+# Only the root may be a link, and is walked where it points.
+LinksAreRenamedThemselvesAndNeverFollowed() {
+    where=posix runner=plain status=2 args=(alias) ordered=0
+    before=(out/Я root/Фото/ "alias -> root" "root/Foto -> ../out" "root/Ссылка -> ../out")
+    after=("alias -> root" "out/Я = out/Я" "root/Foto -> ../out" "root/Ssylka -> ../out"
+        root/Фото/)
+    lines=("rename file from alias/Ссылка to alias/Ssylka" "left as is, name taken: alias/Фото")
+}
+# Wine moves the target of a Unix link, never the link: links keep their names there.
+NeverEntersALinkedDirectoryOnWindows() {
+    where=windows runner=plain status=2 args=(root) ordered=0 after=unchanged
+    before=(out/Я root/Фото/ "root/Foto -> ../out" "root/Ссылка -> ../out")
+    lines=("left as is, name taken: root/Фото" "left as is, not supported: root/Ссылка")
+}
+ARootThatIsALinkIsWalkedButNeverMovesItsTarget() {
+    where=windows runner=plain status=2 args=(Ссылка) ordered=1
+    before=(out/Я "Ссылка -> out") after=("out/YA = out/Я" "Ссылка -> out")
+    lines=("rename file from Ссылка/Я to Ссылка/YA" "left as is, not supported: Ссылка")
+}
+# A line shows control characters as their pictures (U+2401, U+241B, U+2421); names keep them.
+# Names in KOI8-R (пёс.txt) and CP1251 (Рёрих.jpg, Москва.txt), and an overlong form, are no
+# UTF-8: kept whole, even where some of their bytes read as UTF-8, and walked into.
+HostileNamesAreRenamedAsNamesAndNothingIsOpened() {
+    where=posix runner=plain status=2 args=(.) ordered=0
+    before=($'\x01\x1b\x7fЖук' $'\xd0\xa3\xd3.txt' $'\xd0\xb8\xf0\xe8\xf5.jpg'
+        $'\xcc\xee\xf1\xea\xe2\xe0.txt' $'\xc0\xaf\xd0\xa4/Жук' 'Канал|' $'Ключ\nleft as is')
+    after=($'\x01\x1b\x7fZhuk = \x01\x1b\x7fЖук' "${before[1]} = ${before[1]}"
+        "${before[2]} = ${before[2]}" "${before[3]} = ${before[3]}"
+        "${before[4]%Жук}Zhuk = ${before[4]}" 'Kanal|' $'Klyuch\nleft as is = Ключ\nleft as is')
+    mapfile -t lines < <(printf 'left as is, not UTF-8: ./%s\n' "${before[@]:1:3}" "${before[4]%/*}"
+        printf 'rename file from ./%s to ./%s\n' ␁␛␡Жук ␁␛␡Zhuk "${before[4]}" \
+            "${before[4]%Жук}Zhuk" Канал Kanal "Ключ␊left as is" "Klyuch␊left as is")
+}
+# Win32 reads "Фото." as "Фото", "Nul" as a device in any directory, and "ya" as "YA": no
+# such name is made. Directories that already bear one are walked all the same.
+NamesWin32WouldReadAsOthersAreNeverMade() {
+    where=windows runner=plain status=2 args=(.) ordered=0
+    before=(Фото. Фото "Лето /Море" Ауx.txt Лпт1.log Нул Прн.txt Цом9 Цон/ Я ya nul/Файл
+        aux/Кот/ Com1.backup/Я)
+    after=("Foto = Фото" "Лето /More = Лето /Море" "nul/Fajl = nul/Файл"
+        "Com1.backup/YA = Com1.backup/Я" Цон/ aux/Kot/)
+    for kept in Фото. Ауx.txt Лпт1.log Нул Прн.txt Цом9 Я ya; do after+=("$kept = $kept"); done
+    mapfile -t lines < <(printf '%s\n' "rename file from ./Фото to ./Foto" \
+        "left as is, name taken: ./Я" "rename file from ./Лето /Море to ./Лето /More" \
+        "rename file from ./nul/Файл to ./nul/Fajl" "rename directory from ./aux/Кот to ./aux/Kot" \
+        "rename file from ./Com1.backup/Я to ./Com1.backup/YA"
+        printf 'left as is, reserved name: ./%s\n' Ауx.txt "Лето " Лпт1.log Нул Прн.txt Фото. \
+            Цом9 Цон)
+}
+# A line too long is fitted: each path keeps its end, behind "…".
+PathsOf259UnitsAreRenamedAndLongerOnesLeftAsIs() {
+    local d=./$(repeat d 198) m=$(repeat m 57)
+    local p1=$d/${m}М p2=$d/m${m}М p3=$d/${m}Ж p4=$d/${m}mm p5=$d/${m:2}/Я
+    where=both runner=plain status=2 args=(.) ordered=0 before=("$p1" "$p2" "$p3" "$p4/Я" "$p5")
+    after=("${d#./}/${m}M = $p1" "${p2#./} = $p2" "${p3#./} = $p3" "${p4#./}/Я = $p4/Я"
+        "${d#./}/${m:2}/YA = $p5")
+    lines=("rename file from …${p1: -117} to …${p1: -118:117}M"
+        "rename file from …${p5: -117} to …${p5: -117:116}YA"
+        "left as is, path too long: …${p2: -230}" "left as is, path too long: …${p3: -230}"
+        "not listed, path too long: …${p4: -230}")
+}
+ROOT259=$(repeat a 128)/$(repeat b 128)/М
+RootOf259UnitsIsWalked() {
+    where=both runner=plain status=0 args=("$ROOT259") ordered=1
+    before=("$ROOT259/") after=("${ROOT259%М}M/")
+    lines=("rename directory from …${ROOT259: -115} to …${ROOT259: -115:114}M")
+}
+RootOf260UnitsIsRefused() {
+    where=both runner=plain status=1 args=("$ROOT259/") ordered=1 before=("$ROOT259/")
+    after=unchanged lines=("…${ROOT259: -246}/ not exist")
+}
+# The root is opened once: the entries renamed are reached through it, not through "Июнь".
+ARootThroughDotDotIsWalkedWhole() {
+    where=both runner=plain status=0 args=(Море/Июнь/..) ordered=0
+    before=(Море/Июнь/ Море/Август/Я Море/Октябрь/)
+    after=("Море/Avgust/YA = Море/Август/Я" "Море/Iyun'/" "Море/Oktyabr'/")
+    lines=("rename directory from Море/Июнь/../Июнь to Море/Июнь/../Iyun'"
+        "rename directory from Море/Июнь/../Август to Море/Июнь/../Avgust"
+        "rename file from Море/Июнь/../Avgust/Я to Море/Июнь/../Avgust/YA"
+        "rename directory from Море/Июнь/../Октябрь to Море/Июнь/../Oktyabr'")
+}
+AFolderTypedInCmdWithATrailingBackslashIsWalked() {
+    where=windows runner=from_batch status=0 args=("My photos") ordered=1
+    before=("My photos/Я") after=("My photos/YA = My photos/Я")
+    lines=("rename file from My photos/Я to My photos/YA")
+}
+ARootInItsLongFormIsWalkedAndRenamed() {
+    local long=
+    [ $platform = windows ] && long="\\\\?\\$("${tool[0]}" winepath -w "$base/tree")"
+    where=windows runner=plain status=0 args=("$long\\Фото") ordered=1
+    before=(Фото/Я) after=("Foto/YA = Фото/Я")
+    lines=("rename file from $long\\Фото\\Я to $long\\Фото\\YA"
+        "rename directory from $long\\Фото to $long\\Foto")
+}
+# The root is checked before anything is touched; its end is shown, never from within a
+# surrogate pair, however long it is.
+RootsThatAreNoDirectoryAreRefused() {
+    local euro=$(repeat € 246)
+    where=both runner=plain status=1 ordered=1 before=(Фото/ Море) after=unchanged
+    for args in "" Нет Море; do args=("$args") lines=("$args not exist") && check; done
+    args=("$(repeat ж 300)😀$euro") lines=("…$euro not exist") && check
+    args=() lines=("use: kirlatin.exe rootdir") && check
+    args=(. .) && check
+}
+PHOTO=("rename directory from ./Фото to ./Foto"
+    "rename file from ./Foto/Море.jpg to ./Foto/More.jpg")
+photo() {
+    runner=$1 where=$2 status=0 args=(.) ordered=1 before=(Фото/Море.jpg)
+    after=("Foto/More.jpg = Фото/Море.jpg") lines=("${PHOTO[@]}")
+}
+WritesToATerminal() { photo on_terminal both; }
+OutputWhoseReaderHasGoneNeverStopsTheWalk() { photo reader_gone posix; }
+TheRootDirectoryIsWalkedAsSlashName() {
+    photo chrooted posix && args=(/) lines=("${PHOTO[@]//.\//\/}")
+}
+ARootUnderSlashIsRenamedLast() {
+    photo chrooted posix && args=(/Фото)
+    lines=("rename file from /Фото/Море.jpg to /Фото/More.jpg"
+        "rename directory from /Фото to /Foto")
+}
+EveryLineReachesANonBlockingPipe() {
+    where=posix runner=nonblocking status=0 args=(.) ordered=0 before=(Файл{1..300})
+    mapfile -t after < <(printf 'Fajl%s = Файл%s\n' {1..300}{,})
+    mapfile -t lines < <(printf 'rename file from ./Файл%s to ./Fajl%s\n' {1..300}{,})
+}
+# Each listing is closed before the next: three left open would use up the descriptors.
+ListingsAreClosed() {
+    where=posix runner=few_descriptors status=0 args=(.) ordered=0 before=({a,b,c,d}/Я)
+    mapfile -t after < <(printf '%s/YA = %s/Я\n' a a b b c c d d)
+    mapfile -t lines < <(printf 'rename file from ./%s/Я to ./%s/YA\n' a a b b c c d d)
+}
 # Makes a file system of type $1 and mounts it on $mnt; fails where it cannot.
 mount_filesystem() {
     local image=$work/image
@@ -288,37 +314,41 @@ mount_filesystem() {
     [ "$1" = tmpfs ] && { mount -t tmpfs tmpfs "$mnt"; return; }
     truncate -s 320M "$image" && case $1 in
     ntfs) mkfs.ntfs -QFq "$image" && ntfs-3g "$image" "$mnt" ;;
-    exfat) mkfs.exfat "$image" && loop=$(losetup -f --show "$image") && mount.exfat-fuse "$loop" "$mnt" ;;
-    *) "mkfs.$1" -q "$([ "$1" = ext4 ] && echo -F || echo -f)" "$image" && mount -o loop "$image" "$mnt" ;;
+    exfat) mkfs.exfat "$image" && loop=$(losetup -f --show "$image") &&
+        mount.exfat-fuse "$loop" "$mnt" ;;
+    *) "mkfs.$1" -q "$([ "$1" = ext4 ] && echo -F || echo -f)" "$image" &&
+        mount -o loop "$image" "$mnt" ;;
     esac >/dev/null 2>&1
 }
 
 filesystems() {
-    local wide=() wide_after=() wide_lines=() fs i
-    for i in {1..1000}; do
-        wide+=(Каталог$i/Shar Каталог$i/Шар)
-        wide_after+=("Katalog$i/Shar = Каталог$i/Shar" "Katalog$i/Шар = Каталог$i/Шар")
-        wide_lines+=("rename directory from ./Каталог$i to ./Katalog$i" "left as is, name taken: ./Katalog$i/Шар")
-    done
+    local where=both runner=plain args=(.) ordered=0 fs i
     for fs in ext4 xfs btrfs ntfs exfat tmpfs; do
-        mount_filesystem $fs || { echo "skip $fs: no root, loop device, FUSE or mkfs here" && continue; }
-        base=$mnt
-        tree=(Архив/Фото/Море.jpg Архив/Shar Архив/Шар)
-        after=("Arhiv/Foto/More.jpg = Архив/Фото/Море.jpg" "Arhiv/Shar = Архив/Shar" "Arhiv/Шар = Архив/Шар")
-        check "$fs: an archive with a colliding pair" both plain 2 Архив <<'END'
-rename directory from Архив/Фото to Архив/Foto
-rename file from Архив/Foto/Море.jpg to Архив/Foto/More.jpg
-left as is, name taken: Архив/Шар
-rename directory from Архив to Arhiv
-END
+        mount_filesystem $fs || { echo "skip $fs: no root, loop device, FUSE or mkfs" && continue; }
+        base=$mnt name="$fs: an archive with a colliding pair" status=2 args=(Архив)
+        before=(Архив/Фото/Море.jpg Архив/Shar Архив/Шар)
+        after=("Arhiv/Foto/More.jpg = Архив/Фото/Море.jpg" "Arhiv/Shar = Архив/Shar"
+            "Arhiv/Шар = Архив/Шар")
+        lines=("rename directory from Архив/Фото to Архив/Foto"
+            "rename file from Архив/Foto/Море.jpg to Архив/Foto/More.jpg"
+            "left as is, name taken: Архив/Шар" "rename directory from Архив to Arhiv")
+        check
         # exFAT ignores case: "ya" takes "YA".
-        tree=(Я.txt ya.txt Юг/)
-        [ $fs = exfat ] && after=("Я.txt = Я.txt" "ya.txt = ya.txt" Yug/) status=2 line="left as is, name taken: ./Я.txt" ||
-            after=("YA.txt = Я.txt" "ya.txt = ya.txt" Yug/) status=0 line="rename file from ./Я.txt to ./YA.txt"
-        check "$fs: a pair that differs in case alone" both plain $status . <<<"$line
-rename directory from ./Юг to ./Yug"
-        tree=("${wide[@]}") after=("${wide_after[@]}")
-        check "$fs: each of a thousand renamed directories is walked once" both plain 2 . < <(printf '%s\n' "${wide_lines[@]}")
+        name="$fs: a pair that differs in case alone" args=(.)
+        before=(Я.txt ya.txt Юг/) after=("ya.txt = ya.txt" Yug/)
+        [ $fs = exfat ] &&
+            after+=("Я.txt = Я.txt") status=2 lines=("left as is, name taken: ./Я.txt") ||
+            after+=("YA.txt = Я.txt") status=0 lines=("rename file from ./Я.txt to ./YA.txt")
+        lines+=("rename directory from ./Юг to ./Yug") && check
+        name="$fs: each of a thousand renamed directories is walked once" status=2
+        before=() after=() lines=()
+        for i in {1..1000}; do
+            before+=(Каталог$i/Shar Каталог$i/Шар)
+            after+=("Katalog$i/Shar = Каталог$i/Shar" "Katalog$i/Шар = Каталог$i/Шар")
+            lines+=("rename directory from ./Каталог$i to ./Katalog$i"
+                "left as is, name taken: ./Katalog$i/Шар")
+        done
+        check
         [[ $fs == ext4 || $fs == exfat ]] && race
         cd "$work" && rm -rf "$mnt/tree" && umount "$mnt" && base=$work
         [ -z "${loop-}" ] || { losetup -d "$loop" && unset loop; }
@@ -337,8 +367,8 @@ race() {
         mkdir -p Каталог{0..9}/Пусто
         for file in Файл{0..999} Каталог{0..9}/Файл{0..9}; do printf %s "$file" >"$file"; done
         grep -rh '' . >"$work/files"  # what each file holds; the rival adds what it makes
-        mapfile -t targets < <(printf '%s\n' Fajl{0..999} Katalog{0..9} {Каталог,Katalog}{0..9}/Пусто \
-            Katalog{0..9}/{Pusto,Fajl{0..9}} | shuf)
+        mapfile -t targets < <(printf '%s\n' Fajl{0..999} Katalog{0..9} \
+            {Каталог,Katalog}{0..9}/Пусто Katalog{0..9}/{Pusto,Fajl{0..9}} | shuf)
         (
             set -C  # a file is made only where nothing stands
             while :; do for t in "${targets[@]}"; do
@@ -374,8 +404,8 @@ stop_on_windows() {
 # A stop signal ends the tool by that signal once the lines kept back are written: the files
 # renamed and the renames printed are the same. With a reader that holds the pipe and never
 # reads, the walk stalls once the pipe and the kept lines are full, and SIGTERM still ends it
-# within a second (three are allowed here, for a loaded machine), even when the tool starts with
-# every signal it relies on blocked. The tool runs under perl, which tells a signal that ended it
+# within a second (three are allowed here, for a loaded machine), and so does SIGHUP when the
+# tool starts with every signal it relies on blocked. The tool runs under perl, which tells a signal that ended it
 # (as 100 and the signal) from an exit status.
 stop() {
     [ $platform = posix ] || { stop_on_windows; return; }
@@ -384,15 +414,18 @@ stop() {
     for round in INT TERM HUP QUIT stalled blocked; do
         # One directory serves every round, its names turned back: a new one fills slowly.
         [ $round = INT ] && fresh stop && touch Файл{0..5999}
-        name="stop, $round" && perl -e 'rename $_, s/Fajl/Файл/r for <Fajl*>' && exec 3<>"$work/fifo"
+        name="stop, $round" && exec 3<>"$work/fifo"
+        perl -e 'rename $_, s/Fajl/Файл/r for <Fajl*>'
         [[ $round == [a-z]* ]] && out=$work/fifo signal=TERM || out=$work/out signal=$round
+        [ $round = blocked ] && signal=HUP
         first=$(ls -U | head -n 1) count=0
         BLOCK=$([ $round = blocked ] && echo 1) perl -MPOSIX -e '@stops = qw(INT TERM HUP QUIT);
             $SIG{$_} = "IGNORE" for @stops; if (!($pid = fork)) { $SIG{$_} = "DEFAULT" for @stops;
             sigprocmask(SIG_BLOCK, POSIX::SigSet->new(SIGALRM, SIGINT, SIGTERM, SIGHUP, SIGQUIT))
                 if $ENV{BLOCK}; exec @ARGV }
             waitpid $pid, 0; exit($? & 127 ? 100 + ($? & 127) : $? >> 8)' "${tool[@]}" . >"$out" &
-        until [ -e "Fajl${first#Файл}" ] || ! kill -0 $! 2>/dev/null; do :; done  # the walk has begun
+        # The walk has begun.
+        until [ -e "Fajl${first#Файл}" ] || ! kill -0 $! 2>/dev/null; do :; done
         while [ "$out" = "$work/fifo" ] && [ "$(ls | grep -c Fajl)" != $count ]; do
             count=$(ls | grep -c Fajl) && sleep 0.2
         done
@@ -412,14 +445,18 @@ stop() {
 # full of Cyrillic names. Nothing outside ever changes.
 attack() {
     for round in {1..20}; do
-        fresh "attack, round $round" && make_tree outside/Я{1..20} outside/sub/Я{1..20} "root/.link -> ../outside"
+        fresh "attack, round $round"
+        make_tree outside/Я{1..20} outside/sub/Я{1..20} "root/.link -> ../outside"
         ((round % 2)) && make_tree root/victim/Я{1..20} || make_tree root/victim/sub/
         list_tree | grep ^outside >"$work/before"
-        "${shim%/*}/swap_rival" root/victim root/.link "${tool[@]}" root >/dev/null || fail "exit status $?"
+        "${shim%/*}/swap_rival" root/victim root/.link "${tool[@]}" root >/dev/null ||
+            fail "exit status $?"
         diff "$work/before" <(list_tree | grep ^outside) || fail "outside changed"
     done
 }
 
 mkfifo "$work/fifo"
+checks=0
 "$group"
+[[ $group != [A-Z]* || $checks != 0 ]] || check
 exit $failed

@@ -37,14 +37,16 @@ TEST(FormatText, FittedLinesKeepTheirOwnUnitsAndTheEndsOfTheirTexts) {
     EXPECT_FALSE(format_fitted_list(line, (own + u"x%s%s").c_str(), args + 1, 2, &length));
     EXPECT_FALSE(format_fitted_list(line, u"%s%s%s%s%s", args, 5, &length));
     // A cut never keeps the low half of a pair without its high half.
-    std::u16string pairs;
-    for (int i = 0; i < 150; ++i) {
-        pairs += u"\xD800\xDFFF";
+    for (const char16_t* pair : {u"\xD800\xDFFF", u"\xDBFF\xDC00"}) {
+        std::u16string pairs;
+        for (int i = 0; i < 150; ++i) {
+            pairs += pair;
+        }
+        const char16_t* pair_args[] = {pairs.c_str()};
+        EXPECT_TRUE(format_fitted_list(line, u"%s!", pair_args, 1, &length));
+        EXPECT_EQ(line[0], u'…');
+        EXPECT_EQ(std::u16string(line + 1, length - 1), pairs.substr(44) + u"!");
     }
-    const char16_t* pair_args[] = {pairs.c_str()};
-    EXPECT_TRUE(format_fitted_list(line, u"%s!", pair_args, 1, &length));
-    EXPECT_EQ(line[0], u'…');
-    EXPECT_EQ(std::u16string(line + 1, length - 1), pairs.substr(44) + u"!");
 }
 
 TEST(FormatText, FittedLinesShowControlCharactersAsStandIns) {

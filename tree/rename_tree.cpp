@@ -139,10 +139,9 @@ void walk_directory(Walk* walk, Directory* dir, const char16_t* dir_path);
 // Opens the directory where it stands in parent and walks it; one that cannot be opened is told.
 void descend(Walk* walk, Directory* parent, const Place& place) {
     Directory* subdirectory = nullptr;
-    const Outcome opened =
-        place.name == nullptr
-            ? Outcome::path_too_long
-            : open_directory(parent, place.name, LinkPolicy::refuse, &subdirectory);
+    const Outcome opened = place.name == nullptr
+                               ? Outcome::path_too_long
+                               : open_directory(parent, place.name, &subdirectory);
     if (opened != Outcome::done) {
         tell(walk, NOT_LISTED, opened, place.path);
         return;
@@ -174,9 +173,8 @@ void walk_directory(Walk* walk, Directory* dir, const char16_t* dir_path) {
 void walk_root(Walk* walk, Directory* parent, const char16_t* root, const char16_t* path,
                const char16_t* name) {
     Directory* dir = nullptr;
-    if (parent == nullptr ||
-        open_directory(parent, name, LinkPolicy::follow, &dir) != Outcome::done) {
-        const Outcome opened = open_directory_path(root, DirectoryUse::walk, &dir);
+    if (parent == nullptr || open_root(parent, name, &dir) != Outcome::done) {
+        const Outcome opened = open_root_path(root, &dir);
         if (opened != Outcome::done) {
             tell(walk, NOT_LISTED, opened == Outcome::gone ? Outcome::failed : opened, path);
             return;
@@ -219,8 +217,7 @@ void prepare_root_rename(const char16_t* parent_path, const char16_t* name,
     } else {
         // The root stood there a moment ago, so a parent that cannot be found (a share's server,
         // on Windows) leaves the root with a line all the same.
-        const Outcome opened =
-            open_directory_path(parent_path, DirectoryUse::reach, &rename->parent);
+        const Outcome opened = open_root_parent(parent_path, &rename->parent);
         rename->refusal = opened == Outcome::gone ? Outcome::failed : opened;
     }
 }
