@@ -119,9 +119,10 @@ bool utf16_to_utf8(const char16_t* text, std::size_t units, char* dest, std::siz
         if (i == units) {
             break;
         }
+        // Past the run, ASCII is met only once dest is full, where no size fits.
         const char32_t unit = text[i];
         std::size_t size = 3;
-        if (unit < 0x80 || (unit >= ESCAPE_BASE + 0x80 && unit <= ESCAPE_BASE + 0xFF)) {
+        if (unit >= ESCAPE_BASE + 0x80 && unit <= ESCAPE_BASE + 0xFF) {
             size = 1;
         } else if (unit < 0x800) {
             size = 2;
@@ -136,7 +137,7 @@ bool utf16_to_utf8(const char16_t* text, std::size_t units, char* dest, std::siz
         unsigned char* at = out + written;
         written += size;
         if (size == 1) {
-            at[0] = static_cast<unsigned char>(unit < 0x80 ? unit : unit - ESCAPE_BASE);
+            at[0] = static_cast<unsigned char>(unit - ESCAPE_BASE);
         } else if (size == 2) {
             at[0] = static_cast<unsigned char>(0xC0 | (unit >> 6));
             at[1] = static_cast<unsigned char>(0x80 | (unit & 0x3F));

@@ -46,8 +46,9 @@ TEST(Utf8, Table) {
     EXPECT_FALSE(utf16_to_utf8(u"€abc", 4, bytes, 6, &count));
     EXPECT_FALSE(utf16_to_utf8(u"abcdefgh", 8, bytes, 4, &count));
     EXPECT_EQ(std::string(bytes), "abc");
-    EXPECT_TRUE(utf16_to_utf8(u"\xDC7F", 1, bytes, 4, &count));  // no escape: its own form
-    EXPECT_EQ(std::string(bytes, count), "\xed\xb1\xbf");
+    // No escapes, nor a pair past the units given: their own three-byte forms.
+    EXPECT_TRUE(utf16_to_utf8(u"\xDC7F\xDD00\xD800\xDC00", 3, bytes, 10, &count));
+    EXPECT_EQ(std::string(bytes, count), "\xed\xb1\xbf\xed\xb4\x80\xed\xa0\x80");
     EXPECT_TRUE(utf16_to_utf8(u"\xD800z\xD800\xFFFD", 4, bytes, 11, &count));
     EXPECT_EQ(std::string(bytes, count), "\xed\xa0\x80z\xed\xa0\x80\xef\xbf\xbd");
 }

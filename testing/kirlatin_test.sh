@@ -405,24 +405,31 @@ stop_on_windows() {
 # renamed and the renames printed are the same. With a reader that holds the pipe and never
 # reads, the walk stalls once the pipe and the kept lines are full, and SIGTERM still ends it
 # within a second (three are allowed here, for a loaded machine), and so does SIGHUP when the
-# tool starts with every signal it relies on blocked. The tool runs under perl, which tells a signal that ended it
+# tool starts with every signal it relies on blocked. A SIGHUP ignored from the start (nohup)
+# stays ignored: the walk ends as it would have, with status 0. The tool runs under perl, which tells a signal that ended it
 # (as 100 and the signal) from an exit status.
 stop() {
     [ $platform = posix ] || { stop_on_windows; return; }
     set -m  # the tool and perl in a job of their own, which the signal reaches
     ulimit -c 0  # SIGQUIT dumps no core
-    for round in INT TERM HUP QUIT stalled blocked; do
+    for round in INT TERM HUP QUIT stalled blocked nohup; do
         # One directory serves every round, its names turned back: a new one fills slowly.
         [ $round = INT ] && fresh stop && touch Файл{0..5999}
         name="stop, $round" && exec 3<>"$work/fifo"
         perl -e 'rename $_, s/Fajl/Файл/r for <Fajl*>'
-        [[ $round == [a-z]* ]] && out=$work/fifo signal=TERM || out=$work/out signal=$round
-        [ $round = blocked ] && signal=HUP
+        case $round in
+        stalled) out=$work/fifo signal=TERM ;;
+        blocked) out=$work/fifo signal=HUP ;;
+        nohup) out=$work/out signal=HUP ;;
+        *) out=$work/out signal=$round ;;
+        esac
+        ended=$([ $round = nohup ] && echo 0 || echo $((100 + $(kill -l "$signal"))))
         first=$(ls -U | head -n 1) count=0
-        BLOCK=$([ $round = blocked ] && echo 1) perl -MPOSIX -e '@stops = qw(INT TERM HUP QUIT);
-            $SIG{$_} = "IGNORE" for @stops; if (!($pid = fork)) { $SIG{$_} = "DEFAULT" for @stops;
+        ROUND=$round perl -MPOSIX -e '@stops = qw(INT TERM HUP QUIT); $SIG{$_} = "IGNORE" for @stops;
+            if (!($pid = fork)) { $SIG{$_} = "DEFAULT" for @stops;
+            $SIG{HUP} = "IGNORE" if $ENV{ROUND} eq "nohup";
             sigprocmask(SIG_BLOCK, POSIX::SigSet->new(SIGALRM, SIGINT, SIGTERM, SIGHUP, SIGQUIT))
-                if $ENV{BLOCK}; exec @ARGV }
+                if $ENV{ROUND} eq "blocked"; exec @ARGV }
             waitpid $pid, 0; exit($? & 127 ? 100 + ($? & 127) : $? >> 8)' "${tool[@]}" . >"$out" &
         # The walk has begun.
         until [ -e "Fajl${first#Файл}" ] || ! kill -0 $! 2>/dev/null; do :; done
@@ -432,7 +439,7 @@ stop() {
         kill -s "$signal" -- -$!
         for _ in {1..30}; do kill -0 $! 2>/dev/null && sleep 0.1; done
         kill -0 $! 2>/dev/null && fail "still running" && kill -s KILL -- -$!
-        wait $!; [ $? = $((100 + $(kill -l "$signal"))) ] || fail "not ended by $signal"
+        wait $!; [ $? = "$ended" ] || fail "not ended as it should be by $signal"
         exec 3<&-
         [ "$out" = "$work/fifo" ] ||
             diff <(grep -o 'Fajl[0-9]*$' "$out" | sort) <(ls | grep Fajl | sort) || fail "lines"

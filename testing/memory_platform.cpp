@@ -45,6 +45,7 @@ Outcome hold(std::u16string path, const Outcome (&outcomes)[N], Directory** open
                                                                    : Outcome::done;
     if (outcome == Outcome::done) {
         *opened = new Directory{path, entries.begin()};
+        ++memory_platform::open_directories;
     }
     return narrow_outcome(outcome, outcomes);
 }
@@ -55,6 +56,7 @@ namespace memory_platform {
 
 std::u16string printed;
 std::size_t stop_at_lines;
+int open_directories;
 
 void reset(std::initializer_list<std::u16string> paths) {
     entries.clear();
@@ -120,6 +122,7 @@ Listing read_entry(Directory* dir, DirEntry* entry) {
 }
 
 void close_directory(Directory* dir) {
+    --memory_platform::open_directories;
     delete dir;
 }
 

@@ -34,5 +34,6 @@ std::u16string tree();
 
 extern std::u16string printed;     // every line printed since reset
 extern std::size_t stop_at_lines;  // a stop is requested once this many lines are printed
+extern int open_directories;       // opened and not closed yet
 
 }  // namespace memory_platform

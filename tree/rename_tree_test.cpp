@@ -18,6 +18,7 @@ int run(const char16_t* root, std::u16string* lines) {
     memory_platform::printed.clear();
     const int exit_code = kirlatin_main(2, root);
     EXPECT_EQ(memory_platform::printed.substr(0, HEADER.size()), HEADER);
+    EXPECT_EQ(memory_platform::open_directories, 0);  // every directory opened is closed
     *lines = memory_platform::printed.substr(HEADER.size());
     return exit_code;
 }
