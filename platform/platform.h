@@ -44,7 +44,8 @@ enum class Outcome {
     gone,                 // the entry no longer stands as it was listed
     link,                 // a link met below the root, which is never entered
     name_taken,           // the new name exists
-    no_permission,        // the system denies it to this user, or the volume is read-only
+    no_permission,        // the system denies it to this user
+    read_only,            // the file system is mounted read-only, or the volume write-protected
     path_too_long,        // beyond the system's own limit on a path or a name
     reserved_name,        // a name the platform would resolve to another entry (a device, a stream)
     not_supported,        // the file system offers no way to rename that never replaces
@@ -82,6 +83,7 @@ inline constexpr Outcome MOVE_OUTCOMES[] = {
     Outcome::gone,
     Outcome::name_taken,
     Outcome::no_permission,
+    Outcome::read_only,
     Outcome::path_too_long,
     Outcome::reserved_name,
     Outcome::not_supported,

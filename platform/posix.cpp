@@ -166,8 +166,9 @@ Outcome outcome_of_errno(int error) {
             return Outcome::link;
         case EACCES:
         case EPERM:
-        case EROFS:
             return Outcome::no_permission;
+        case EROFS:
+            return Outcome::read_only;
         case ENAMETOOLONG:
             return Outcome::path_too_long;
         case EMFILE:

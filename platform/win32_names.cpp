@@ -74,7 +74,7 @@ constexpr StatusOutcome STATUS_OUTCOMES[] = {
     {0xC00000BA, Outcome::gone},                 // STATUS_FILE_IS_A_DIRECTORY
     {0xC0000035, Outcome::name_taken},           // STATUS_OBJECT_NAME_COLLISION
     {0xC0000022, Outcome::no_permission},        // STATUS_ACCESS_DENIED
-    {0xC00000A2, Outcome::no_permission},        // STATUS_MEDIA_WRITE_PROTECTED
+    {0xC00000A2, Outcome::read_only},            // STATUS_MEDIA_WRITE_PROTECTED
     {0xC0000121, Outcome::no_permission},        // STATUS_CANNOT_DELETE
     {0xC0000106, Outcome::path_too_long},        // STATUS_NAME_TOO_LONG
     {0xC0000033, Outcome::reserved_name},        // STATUS_OBJECT_NAME_INVALID

@@ -102,6 +102,12 @@ bind_mounted() {
     status=$? && umount Чужое && [ -e "$work/outside/Файл" ] || echo "outside changed"
     return $status
 }
+# The tree mounted read-only on itself, and the tool run inside that mount.
+read_only_mounted() {
+    local status
+    mount --bind . . && mount -o remount,bind,ro . && cd "$PWD" && "$@"
+    status=$? && cd / && umount "$base/tree" && cd "$base/tree" && return $status
+}
 # "/" is the tree, where a copy of the tool and what it loads stand while it runs.
 chrooted() {
     local files=("$1" $(ldd "$1" | grep -o '/[^ ]*')) status
@@ -117,7 +123,7 @@ check() {
     [[ $where == both || $where == "$platform" ]] || skip "not for $platform"
     [[ $runner == chrooted && ($(id -u) != 0 || $(ldd "${tool[0]}") == *libasan*) ]] &&
         skip "chroot needs root, and AddressSanitizer needs /proc"
-    [[ $runner == bind_mounted ]] && ! can_mount && skip "cannot mount here"
+    [[ $runner == *_mounted ]] && ! can_mount && skip "cannot mount here"
     fresh "$name" && make_tree "${before[@]}" && list_tree >"$work/before"
     "$runner" "${tool[@]}" "${args[@]//\//$sep}" >"$work/out"
     local got=$? && [ "$got" = "$status" ] || fail "exit status $got"
@@ -169,6 +175,10 @@ AMountPointIsNeverEntered() {
     before=(Чужое/ Я) after=(Чужое/ "YA = Я")
     lines=("left as is, in use: ./Чужое" "not listed, mount point: ./Чужое"
         "rename file from ./Я to ./YA")
+}
+AReadOnlyFileSystemIsToldAsSuch() {
+    where=posix runner=read_only_mounted status=2 args=(.) ordered=1 before=(Фото/Я)
+    after=unchanged lines=("left as is, read-only: ./Фото" "left as is, read-only: ./Фото/Я")
 }
 # Fx/Leto would carry the root into another directory.
 TheRootOnlyEverMovesWithinItsParent() {

@@ -37,6 +37,8 @@ const char16_t* reason_of(Outcome outcome) {
             return u"name taken";
         case Outcome::no_permission:
             return u"no permission";
+        case Outcome::read_only:
+            return u"read-only";
         case Outcome::path_too_long:
             return u"path too long";
         case Outcome::reserved_name:

@@ -38,6 +38,7 @@ TEST(RenameTree, EveryOutcomeIsToldWithItsReasonAndTheWalkGoesOn) {
         {Outcome::link, u"failed", u""},
         {Outcome::name_taken, u"name taken", u"failed"},
         {Outcome::no_permission, u"no permission", u"no permission"},
+        {Outcome::read_only, u"read-only", u"failed"},
         {Outcome::path_too_long, u"path too long", u"path too long"},
         {Outcome::reserved_name, u"reserved name", u"reserved name"},
         {Outcome::not_supported, u"not supported", u"failed"},
