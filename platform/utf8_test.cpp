@@ -33,6 +33,7 @@ TEST(Utf8, Table) {
                   &text != &cases[0].second && &text != &cases[1].second);
     }
     EXPECT_FALSE(holds_escaped_bytes(u"\xD800\xDC80 \xDC7F \xDD00 \xDBFF\xDBFF\xDC80"));
+    EXPECT_TRUE(holds_escaped_bytes(u"a\xDC80"));
     // A buffer too small is refused, and never written past.
     units[3] = u'#';
     EXPECT_FALSE(utf8_to_utf16("Мир", 6, units, 3, &count));
@@ -47,8 +48,9 @@ TEST(Utf8, Table) {
     EXPECT_FALSE(utf16_to_utf8(u"abcdefgh", 8, bytes, 4, &count));
     EXPECT_EQ(std::string(bytes), "abc");
     // No escapes, nor a pair past the units given: their own three-byte forms.
-    EXPECT_TRUE(utf16_to_utf8(u"\xDC7F\xDD00\xD800\xDC00", 3, bytes, 10, &count));
-    EXPECT_EQ(std::string(bytes, count), "\xed\xb1\xbf\xed\xb4\x80\xed\xa0\x80");
+    EXPECT_TRUE(utf16_to_utf8(u"\xDC7F\xDD00\xDC00\xDC00\xD800\xDC00", 5, bytes, 16, &count));
+    EXPECT_EQ(std::string(bytes, count),
+              "\xed\xb1\xbf\xed\xb4\x80\xed\xb0\x80\xed\xb0\x80\xed\xa0\x80");
     EXPECT_TRUE(utf16_to_utf8(u"\xD800z\xD800\xFFFD", 4, bytes, 11, &count));
     EXPECT_EQ(std::string(bytes, count), "\xed\xa0\x80z\xed\xa0\x80\xef\xbf\xbd");
 }
