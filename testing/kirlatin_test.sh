@@ -116,6 +116,8 @@ chrooted() {
     return $status
 }
 
+# Lines as they come where the case's order is fixed, sorted where it is the file system's.
+as_ordered() { [ "$ordered" = 1 ] && cat || sort; }
 # Runs the case whose locals its function set: where (posix, windows or both), runner, status,
 # args, before, after, lines and ordered.
 check() {
@@ -128,9 +130,10 @@ check() {
     "$runner" "${tool[@]}" "${args[@]//\//$sep}" >"$work/out"
     local got=$? && [ "$got" = "$status" ] || fail "exit status $got"
     printf '%s\n' "${header[@]}" >"$work/lines" && printf '%s\n' "${lines[@]//\//$sep}" |
-        { [ "$ordered" = 1 ] && cat || sort; } >>"$work/lines"
-    [[ $runner == reader_gone ]] || diff <(head -n 4 "$work/out" && tail -n +5 "$work/out" |
-        { [ "$ordered" = 1 ] && cat || sort; }) "$work/lines" || fail "lines"
+        as_ordered >>"$work/lines"
+    [[ $runner == reader_gone ]] ||
+        diff <(head -n 4 "$work/out" && tail -n +5 "$work/out" | as_ordered) "$work/lines" ||
+        fail "lines"
     [ "${after[*]}" = unchanged ] || printf '%s\n' "${after[@]}" | sort >"$work/before"
     diff "$work/before" <(list_tree) || fail "tree left"
 }
@@ -416,8 +419,8 @@ stop_on_windows() {
 # reads, the walk stalls once the pipe and the kept lines are full, and SIGTERM still ends it
 # within a second (three are allowed here, for a loaded machine), and so does SIGHUP when the
 # tool starts with every signal it relies on blocked. A SIGHUP ignored from the start (nohup)
-# stays ignored: the walk ends as it would have, with status 0. The tool runs under perl, which tells a signal that ended it
-# (as 100 and the signal) from an exit status.
+# stays ignored: the walk ends as it would have, with status 0. The tool runs under perl, which
+# tells a signal that ended it (as 100 and the signal) from an exit status.
 stop() {
     [ $platform = posix ] || { stop_on_windows; return; }
     set -m  # the tool and perl in a job of their own, which the signal reaches
@@ -435,7 +438,8 @@ stop() {
         esac
         ended=$([ $round = nohup ] && echo 0 || echo $((100 + $(kill -l "$signal"))))
         first=$(ls -U | head -n 1) count=0
-        ROUND=$round perl -MPOSIX -e '@stops = qw(INT TERM HUP QUIT); $SIG{$_} = "IGNORE" for @stops;
+        ROUND=$round perl -MPOSIX -e '@stops = qw(INT TERM HUP QUIT);
+            $SIG{$_} = "IGNORE" for @stops;
             if (!($pid = fork)) { $SIG{$_} = "DEFAULT" for @stops;
             $SIG{HUP} = "IGNORE" if $ENV{ROUND} eq "nohup";
             sigprocmask(SIG_BLOCK, POSIX::SigSet->new(SIGALRM, SIGINT, SIGTERM, SIGHUP, SIGQUIT))
