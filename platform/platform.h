@@ -127,13 +127,23 @@ enum class Listing {
 // passed over, never cut.
 Listing read_entry(Directory* dir, DirEntry* entry);
 
+// What a move that did not succeed leaves at new_name besides the entry at old_name: only where
+// a step of its own could not be undone, and never without *left saying so.
+enum class Leftover {
+    none,
+    claim,        // an empty entry the move made to hold new_name, which it could not remove
+    second_name,  // a second name of the file, which it could not remove
+};
+
 // Renames the entry old_name of dir, listed as `kind`, to new_name in dir, never replacing an
 // entry that a user or another program made, on every file system: when new_name exists, nothing
 // changes. It only renames, within dir: it never copies, and a link is renamed itself, never its
-// target. Returns done only when the entry now stands at new_name and no longer at old_name;
-// otherwise the entry stands under old_name alone. MOVE_OUTCOMES.
+// target. Where new_name holds what a move cut short left (the file under both names, or an
+// empty claim of the tool's own), the move is finished. Returns done only when the entry now
+// stands at new_name and no longer at old_name; otherwise the entry stands under old_name, and
+// *left tells what else stands at new_name. MOVE_OUTCOMES.
 Outcome move_without_replacing(Directory* dir, const char16_t* old_name, const char16_t* new_name,
-                               EntryKind kind);
+                               EntryKind kind, Leftover* left);
 
 // False when name, as read_entry gave it or as the user typed it, carries bytes that are no text
 // in the system's encoding (no valid UTF-8, on Linux and macOS); such a name is never changed.

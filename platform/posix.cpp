@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>  // NAME_MAX
 #include <signal.h>
 #include <stdio.h>  // renameat2
 #include <stdlib.h>
@@ -270,8 +271,50 @@ EntryKind kind_of(int dir, const char* name, unsigned char type) {
                             : EntryKind::other;
 }
 
-// Gives a listed record to the walk unless the listing rules pass it over.
+// What tells a claim of the tool's own from an empty entry a user made: a note, an empty
+// directory ".kirlatin-OLD" beside the entry OLD, made before the claim and removed once the move
+// is over. A claim and its note are made in turn, so no mark on the claim itself could be there
+// from the moment it exists; a note made first is there for the claim's whole life. A name too
+// long for its note moves without one, and a claim of it that a crash leaves is told as taken.
+constexpr char NOTE_PREFIX[] = ".kirlatin-";
+constexpr std::size_t NOTE_PREFIX_BYTES = sizeof NOTE_PREFIX - 1;
+
+struct Note {
+    char name[NAME_MAX + 1];
+    bool fits;
+    explicit Note(const char* old_name) {
+        fits = snprintf(name, sizeof name, "%s%s", NOTE_PREFIX, old_name) < int{sizeof name};
+    }
+    bool stands(int dir) const {
+        struct stat status;
+        return fits && fstatat(dir, name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+               S_ISDIR(status.st_mode);
+    }
+    // True when this call made it; *stood when it stood already, from a move cut short.
+    bool make(int dir, bool* stood) const {
+        const bool made = fits && mkdirat(dir, name, 0700) == 0;
+        *stood = !made && errno == EEXIST && stands(dir);
+        return made;
+    }
+    void remove(int dir) const { unlinkat(dir, name, AT_REMOVEDIR); }
+};
+
+// True for a listed note, which is never walked: one beside its entry is kept for the entry's
+// move; one whose entry is gone, its move over, is removed. An entry so named that holds
+// anything, with no entry of its name beside it, is a user's and walked.
+bool passes_over_note(int dir, const char* name) {
+    struct stat status;
+    return strncmp(name, NOTE_PREFIX, NOTE_PREFIX_BYTES) == 0 &&
+           (fstatat(dir, name + NOTE_PREFIX_BYTES, &status, AT_SYMLINK_NOFOLLOW) == 0 ||
+            (errno == ENOENT && unlinkat(dir, name, AT_REMOVEDIR) == 0));
+}
+
+// Gives a listed record to the walk unless the listing rules pass it over, or it is a note of a
+// move that is over.
 bool take_entry(Directory* dir, const Record& record, DirEntry* entry) {
+    if (record.type != DT_REG && passes_over_note(dir->fd, record.name)) {
+        return false;
+    }
     std::size_t units = 0;
     const bool fits =
         utf8_to_utf16(record.name, strlen(record.name), entry->name, PATH_UNITS, &units);
@@ -304,7 +347,7 @@ bool names_file(int dir, const char* name, const struct stat& file) {
 
 // Holds back every signal that can be held for the few calls of a fallback move, so that no stop
 // and no grace timer ends the process between its steps, with an entry under two names or a
-// claim left behind. Only SIGKILL can come between them.
+// claim left behind. Only SIGKILL can come between them; what it leaves, the next run finishes.
 struct HeldSignals {
     sigset_t before;
     HeldSignals() {
@@ -315,48 +358,48 @@ struct HeldSignals {
     ~HeldSignals() { sigprocmask(SIG_SETMASK, &before, nullptr); }
 };
 
-// Moves a file by a hard link, which fails when new_name is taken, and removes the old name once
-// both names are known to stand for the file. Otherwise the link is undone and the file keeps its
-// one name. not_supported, with nothing changed, where no link can be made, or where it cannot be
-// told from the file (a file system whose inode numbers differ per name).
-Outcome move_by_link(int dir, const char* old_name, const char* new_name) {
-    struct stat file;
-    if (fstatat(dir, old_name, &file, AT_SYMLINK_NOFOLLOW) != 0) {
-        return failure(MOVE_OUTCOMES);
-    }
+// The file old_name as it stands, where its inode number is known to identify it: the one the
+// listing gave for that name, so not a number made up per name (sshfs and other FUSE file
+// systems). Only then can two names be proven to be one file.
+bool identify_file(const Directory* dir, const char* old_name, EntryKind kind, struct stat* file) {
+    return kind != EntryKind::directory && dir->last_name != nullptr &&
+           strcmp(dir->last_name, old_name) == 0 &&
+           fstatat(dir->fd, old_name, file, AT_SYMLINK_NOFOLLOW) == 0 &&
+           file->st_ino == dir->last_inode;
+}
+
+// Step 2: moves the file by a hard link, which fails when new_name is taken, then removes the old
+// name. Where that removal fails, the link is undone. not_supported, with nothing changed, where
+// no link can be made.
+Outcome move_by_link(int dir, const char* old_name, const char* new_name, const struct stat& file,
+                     Leftover* left) {
     // Flags 0: a symbolic link is linked itself, never its target.
     if (linkat(dir, old_name, dir, new_name, 0) != 0) {
         // EPERM: no hard links here, or not for this user.
         const bool refused = errno == EPERM || errno == EMLINK || refused_flag(errno);
         return refused ? Outcome::not_supported : failure(MOVE_OUTCOMES);
     }
-    struct stat linked;
-    if (fstatat(dir, new_name, &linked, AT_SYMLINK_NOFOLLOW) != 0) {
-        return Outcome::failed;  // the link is gone already; the old name stands
+    if (!names_file(dir, new_name, file)) {
+        return Outcome::name_taken;  // the link was replaced at once: new_name is another's now
     }
-    if (same_file(linked, file)) {
-        if (names_file(dir, old_name, file) && unlinkat(dir, old_name, 0) == 0) {
-            return Outcome::done;
-        }
-        const Outcome kept = failure(MOVE_OUTCOMES);
-        unlinkat(dir, new_name, 0);
-        return kept;
+    struct stat now;
+    const bool old_stands = fstatat(dir, old_name, &now, AT_SYMLINK_NOFOLLOW) == 0;
+    if ((old_stands && !same_file(now, file)) || (!old_stands && errno == ENOENT)) {
+        return Outcome::done;  // old_name was taken from the file meanwhile: it is at new_name
     }
-    // Whatever stands at new_name now and is not the file's twin is somebody else's.
-    const bool twin = linked.st_mode == file.st_mode && linked.st_size == file.st_size &&
-                      linked.st_mtime == file.st_mtime;
-    if (!twin) {
-        return Outcome::name_taken;
+    if (unlinkat(dir, old_name, 0) == 0) {
+        return Outcome::done;
     }
-    return unlinkat(dir, new_name, 0) == 0 ? Outcome::not_supported : Outcome::failed;
+    const Outcome kept = failure(MOVE_OUTCOMES);
+    if (unlinkat(dir, new_name, 0) != 0) {
+        *left = Leftover::second_name;
+    }
+    return kept;
 }
 
-// Claims new_name with an empty entry of the tool's own, made exclusively (a directory for a
-// directory, a file for anything else), and moves old_name onto it. A directory replaces only an
-// empty directory, so anything put into the claim meanwhile makes the move fail; a file replaces
-// its claim while that is still an empty file. A claim the move did not take is removed while it
-// is still the tool's own and empty.
-Outcome move_onto_claim(int dir, const char* old_name, const char* new_name, bool directory) {
+// The claim and the move onto it.
+Outcome claim_and_move(int dir, const char* old_name, const char* new_name, bool directory,
+                       Leftover* left) {
     struct stat claim;
     if (directory) {
         if (mkdirat(dir, new_name, 0700) != 0) {
@@ -377,27 +420,83 @@ Outcome move_onto_claim(int dir, const char* old_name, const char* new_name, boo
         return Outcome::done;
     }
     const int error = errno;
-    if (directory) {
-        unlinkat(dir, new_name, AT_REMOVEDIR);  // fails while anything stands in it
-    } else if (names_file(dir, new_name, claim)) {
-        unlinkat(dir, new_name, 0);
+    const bool removed = directory
+                             ? unlinkat(dir, new_name, AT_REMOVEDIR) == 0
+                             : !names_file(dir, new_name, claim) || unlinkat(dir, new_name, 0) == 0;
+    // A directory claim that cannot be removed because it holds something is somebody else's.
+    if (!removed && errno != ENOENT && errno != ENOTEMPTY && errno != EEXIST) {
+        *left = Leftover::claim;
     }
     errno = error == ENOTDIR || error == EISDIR ? EEXIST : error;
     return failure(MOVE_OUTCOMES);
 }
 
+// Step 3: claims new_name with an empty entry of the tool's own, made exclusively (a directory for
+// a directory, a file for anything else) once its note stands, and moves old_name onto it. A
+// directory replaces only an empty directory, so anything put into the claim meanwhile makes the
+// move fail; a file replaces its claim only while that is still the empty file made. A claim the
+// move did not take is removed while it is still the tool's own and empty; one that cannot be
+// keeps its note, by which a later move takes it.
+Outcome move_onto_claim(int dir, const char* old_name, const char* new_name, bool directory,
+                        Leftover* left) {
+    const Note note(old_name);
+    bool stood = false;
+    const bool made = note.make(dir, &stood);
+    const Outcome moved = claim_and_move(dir, old_name, new_name, directory, left);
+    // A note that stood may mark a claim that an earlier move left at new_name.
+    if (moved == Outcome::done ? made || stood : made && *left == Leftover::none) {
+        note.remove(dir);
+    }
+    return moved;
+}
+
 // Steps 2 and 3 of a move, where the file system refuses the rename that never replaces.
-Outcome move_by_fallback(int dir, const char* old_name, const char* new_name, EntryKind kind) {
+Outcome move_by_fallback(Directory* dir, const char* old_name, const char* new_name, EntryKind kind,
+                         Leftover* left) {
     const HeldSignals held;
-    // 2. A file moves by a hard link, where the file system makes one that is told from the file.
-    if (kind != EntryKind::directory) {
-        const Outcome linked = move_by_link(dir, old_name, new_name);
+    // 2. A file moves by a hard link, where its inode number proves the link to be the file's.
+    struct stat file;
+    if (identify_file(dir, old_name, kind, &file)) {
+        const Outcome linked = move_by_link(dir->fd, old_name, new_name, file, left);
         if (linked != Outcome::not_supported) {
             return linked;
         }
     }
     // 3. A directory, or a file that cannot be so linked, moves onto a claim of its new name.
-    return move_onto_claim(dir, old_name, new_name, kind == EntryKind::directory);
+    return move_onto_claim(dir->fd, old_name, new_name, kind == EntryKind::directory, left);
+}
+
+// Where new_name is taken by what a move cut short left, finishes that move: an empty claim of
+// the entry's kind whose note stands is replaced by the entry; the file itself under new_name
+// loses its old name. Anything else keeps new_name taken.
+Outcome finish_cut_short_move(Directory* dir, const char* old_name, const char* new_name,
+                              EntryKind kind, Leftover* left) {
+    struct stat taken;
+    if (fstatat(dir->fd, new_name, &taken, AT_SYMLINK_NOFOLLOW) != 0) {
+        return Outcome::name_taken;
+    }
+    const Note note(old_name);
+    const bool empty_claim = kind == EntryKind::directory
+                                 ? S_ISDIR(taken.st_mode)
+                                 : S_ISREG(taken.st_mode) && taken.st_size == 0;
+    if (empty_claim && note.stands(dir->fd)) {
+        if (renameat(dir->fd, old_name, dir->fd, new_name) == 0) {
+            note.remove(dir->fd);
+            return Outcome::done;
+        }
+        const Outcome kept = failure(MOVE_OUTCOMES);  // name_taken: the claim holds something
+        *left = kept == Outcome::name_taken ? Leftover::none : Leftover::claim;
+        return kept;
+    }
+    struct stat file;
+    if (!identify_file(dir, old_name, kind, &file) || !same_file(taken, file)) {
+        return Outcome::name_taken;
+    }
+    if (unlinkat(dir->fd, old_name, 0) == 0) {
+        return Outcome::done;
+    }
+    *left = Leftover::second_name;
+    return failure(MOVE_OUTCOMES);
 }
 
 }  // namespace
@@ -448,7 +547,8 @@ void close_directory(Directory* dir) {
 }
 
 Outcome move_without_replacing(Directory* dir, const char16_t* old_name, const char16_t* new_name,
-                               EntryKind kind) {
+                               EntryKind kind, Leftover* left) {
+    *left = Leftover::none;
     char old_bytes[PATH_BYTES];
     char new_bytes[PATH_BYTES];
     if (!to_bytes(old_name, old_bytes) || !to_bytes(new_name, new_bytes)) {
@@ -458,8 +558,11 @@ Outcome move_without_replacing(Directory* dir, const char16_t* old_name, const c
     // fallback follows; never a plain rename().
     Outcome moved = Outcome::done;
     if (rename_excl(dir->fd, old_bytes, new_bytes) != 0) {
-        moved = refused_flag(errno) ? move_by_fallback(dir->fd, old_bytes, new_bytes, kind)
+        moved = refused_flag(errno) ? move_by_fallback(dir, old_bytes, new_bytes, kind, left)
                                     : failure(MOVE_OUTCOMES);
+    }
+    if (moved == Outcome::name_taken && *left == Leftover::none) {
+        moved = finish_cut_short_move(dir, old_bytes, new_bytes, kind, left);
     }
     // A directory moved as the listing gave it may be met again under its new name.
     if (moved == Outcome::done && kind == EntryKind::directory && dir->last_name != nullptr &&

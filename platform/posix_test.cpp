@@ -57,11 +57,12 @@ class Posix : public testing::Test {
         return entries;
     }
     Outcome move(const char16_t* from, const char16_t* to, EntryKind kind = EntryKind::other) {
-        return move_without_replacing(dir, from, to, kind);
+        return move_without_replacing(dir, from, to, kind, &leftover);
     }
 
     fs::path root;
     Directory* dir = nullptr;
+    Leftover leftover = Leftover::none;
 };
 
 }  // namespace
@@ -104,36 +105,108 @@ TEST_F(Posix, AMoveRenamesTheEntryItselfOrChangesNothingAndBelowTheRootNoLinkIsF
     close_directory(opened);
 }
 
+// Moves each entry as it is listed, as the walk does, to the Latin name `moves` gives it, and
+// checks what the move returns and leaves.
+struct Expected {
+    std::u16string latin;
+    Outcome outcome;
+    Leftover leftover = Leftover::none;
+};
+
+void move_as_listed(Directory* dir, const std::map<std::u16string, Expected>& moves) {
+    std::size_t moved = 0;
+    for (DirEntry entry; read_entry(dir, &entry) == Listing::entry;) {
+        const auto found = moves.find(entry.name);
+        if (found != moves.end()) {
+            Leftover left = Leftover::none;
+            const Expected& expected = found->second;
+            EXPECT_EQ(
+                move_without_replacing(dir, entry.name, expected.latin.c_str(), entry.kind, &left),
+                expected.outcome)
+                << fs::path(entry.name);
+            EXPECT_EQ(left, expected.leftover);
+            ++moved;
+        }
+    }
+    EXPECT_EQ(moved, moves.size());
+}
+
+// What a move cut short leaves is finished: the file under both names, and an empty claim whose
+// note stands beside its entry. An empty entry without a note, or a claim that holds anything,
+// is somebody else's. A note whose entry is gone is removed, unless it holds anything.
+TEST_F(Posix, AMoveCutShortIsFinishedAndWhatAUserMadeIsKept) {
+    make({u"Кот", u"Пёс", u"Ёж", u"Мох", u"Moh", u"Лес/", u"Les/", u"Луг/", u"Lug/",
+          u".kirlatin-Ёж/", u".kirlatin-Мох/", u".kirlatin-Лес/", u".kirlatin-Гора/",
+          u".kirlatin-Туман/keep"});
+    fs::create_hard_link(root / u"Кот", root / u"Kot");
+    std::ofstream(root / u"Pyos").flush();
+    std::ofstream(root / u"Ezh").flush();
+    move_as_listed(dir, {{u"Кот", {u"Kot", Outcome::done}},
+                         {u"Пёс", {u"Pyos", Outcome::name_taken}},
+                         {u"Ёж", {u"Ezh", Outcome::done}},
+                         {u"Мох", {u"Moh", Outcome::name_taken}},
+                         {u"Лес", {u"Les", Outcome::done}},
+                         {u"Луг", {u"Lug", Outcome::name_taken}}});
+    EXPECT_EQ(left(), (std::map<std::u16string, std::string>{
+                          {u"Kot", "Кот"},
+                          {u"Пёс", "Пёс"},
+                          {u"Pyos", ""},
+                          {u"Ezh", "Ёж"},
+                          {u"Мох", "Мох"},
+                          {u"Moh", "Moh"},
+                          {u".kirlatin-Мох", "/"},
+                          {u"Les", "/"},
+                          {u"Луг", "/"},
+                          {u"Lug", "/"},
+                          {u".kirlatin-Туман", "/"},
+                          {u".kirlatin-Туман/keep", ".kirlatin-Туман/keep"}}));
+}
+
 // With the stand-in for a file system without RENAME_NOREPLACE and entry types preloaded: each
-// kind is asked of the entry itself; a file moves by a hard link, undone when the old name cannot
-// be removed; a file that cannot be linked, one whose link cannot be told from it, and a
-// directory move onto a claim of their new name.
+// kind is asked of the entry itself; a file moves by a hard link; a file that cannot be linked,
+// one whose link cannot be told from it, and a directory move onto a claim of their new name.
+// Where the old name cannot be removed ("Упрям…", as in an append-only directory), neither can
+// the link or the claim ("Upryam…"): each is told, the claim keeps its note, and no later move
+// finishes them.
 TEST_F(Posix, WithoutTheNoReplaceRenameEveryMoveStillNeverReplaces) {
     const char* preload = getenv("LD_PRELOAD");
     if (preload == nullptr || std::string(preload).find("old_filesystem") == std::string::npos) {
         GTEST_SKIP() << "runs with the older file system's stand-in preloaded";
     }
-    make({u"Море", u"Упрямый", u"Копия", u"Двойник", u"Занято", u"Taken", u"Дом/", u"Сад/",
-          u"Sad/inside", u"Ссылка@Дом"});
+    make({u"Море", u"Упрямый", u"Упрямая/", u"Копия", u"Двойник", u"Занято", u"Taken", u"Дом/",
+          u"Сад/", u"Sad/inside", u"Ссылка@Дом"});
     std::map<std::u16string, EntryKind> kinds;
     for (DirEntry entry; read_entry(dir, &entry) == Listing::entry;) {
         kinds[entry.name] = entry.kind;
     }
-    EXPECT_EQ(kinds.size(), 10u);
+    EXPECT_EQ(kinds.size(), 11u);
     EXPECT_EQ(kinds[u"Дом"], EntryKind::directory);
     EXPECT_EQ(kinds[u"Ссылка"], EntryKind::link);
     EXPECT_EQ(kinds[u"Море"], EntryKind::other);
-    EXPECT_EQ(move(u"Море", u"More"), Outcome::done);
-    EXPECT_EQ(move(u"Упрямый", u"Upryamyj"), Outcome::no_permission);
-    EXPECT_EQ(move(u"Копия", u"Kopiya"), Outcome::done);
-    EXPECT_EQ(move(u"Двойник", u"Dvojnik"), Outcome::done);
-    EXPECT_EQ(move(u"Ссылка", u"Ssylka", EntryKind::link), Outcome::done);
-    EXPECT_EQ(move(u"Занято", u"Taken"), Outcome::name_taken);
-    EXPECT_EQ(move(u"Дом", u"Dom", EntryKind::directory), Outcome::done);
-    EXPECT_EQ(move(u"Сад", u"Sad", EntryKind::directory), Outcome::name_taken);
-    EXPECT_EQ(move(u"Сад", u"Taken", EntryKind::directory), Outcome::name_taken);
+    const Expected stubborn_file = {u"Upryamyj", Outcome::no_permission, Leftover::second_name};
+    const Expected stubborn_directory = {u"Upryamaya", Outcome::no_permission, Leftover::claim};
+    for (int run = 0; run < 2; ++run) {
+        close_directory(dir);
+        ASSERT_EQ(open_root_path(root.u16string().c_str(), &dir), Outcome::done);
+        std::map<std::u16string, Expected> moves = {{u"Упрямый", stubborn_file},
+                                                    {u"Упрямая", stubborn_directory},
+                                                    {u"Занято", {u"Taken", Outcome::name_taken}},
+                                                    {u"Сад", {u"Sad", Outcome::name_taken}}};
+        if (run == 0) {
+            moves.insert({{u"Море", {u"More", Outcome::done}},
+                          {u"Копия", {u"Kopiya", Outcome::done}},
+                          {u"Двойник", {u"Dvojnik", Outcome::done}},
+                          {u"Ссылка", {u"Ssylka", Outcome::done}},
+                          {u"Дом", {u"Dom", Outcome::done}}});
+        }
+        move_as_listed(dir, moves);
+    }
     EXPECT_EQ(left(), (std::map<std::u16string, std::string>{{u"More", "Море"},
                                                              {u"Упрямый", "Упрямый"},
+                                                             {u"Upryamyj", "Упрямый"},
+                                                             {u"Упрямая", "/"},
+                                                             {u"Upryamaya", "/"},
+                                                             {u".kirlatin-Упрямая", "/"},
                                                              {u"Kopiya", "Копия"},
                                                              {u"Dvojnik", "Двойник"},
                                                              {u"Ssylka", "->Дом"},
@@ -143,5 +216,7 @@ TEST_F(Posix, WithoutTheNoReplaceRenameEveryMoveStillNeverReplaces) {
                                                              {u"Сад", "/"},
                                                              {u"Sad", "/"},
                                                              {u"Sad/inside", "Sad/inside"}}));
-    fs::rename(root / u"Упрямый", root / u"removable");  // the stand-in refuses its removal
+    for (const char16_t* stubborn : {u"Упрямый", u"Upryamyj", u"Упрямая", u"Upryamaya"}) {
+        fs::rename(root / stubborn, root / (u"removable-" + std::u16string(stubborn)));
+    }
 }

@@ -336,7 +336,8 @@ void close_directory(Directory* dir) {
 // meets it, is never made. A link is renamed only when the system opens it as itself: Wine, for
 // one, opens a Unix link's target even then, and would carry the target into the tree.
 Outcome move_without_replacing(Directory* dir, const char16_t* old_name, const char16_t* new_name,
-                               EntryKind kind) {
+                               EntryKind kind, Leftover* left) {
+    *left = Leftover::none;  // one call, which either renames or changes nothing
     if (names_stream(old_name) || names_stream(new_name) || is_reserved_device_name(new_name) ||
         has_stripped_ending(new_name)) {
         return Outcome::reserved_name;

@@ -19,7 +19,12 @@ group=$1 version=$2 shim=$3 tool=("${@:4}")
 [[ ${tool[*]} == *.exe ]] && platform=windows sep='\' || platform=posix sep=/
 work="$(mktemp -d "${TMPDIR:-/tmp}/kirlatin-test-XXXXXX")"
 mnt=$work/mnt base=$work name=$group failed=0
-cleanup() { cd / && umount "$mnt" 2>/dev/null; [ -z "${loop-}" ] || losetup -d "$loop"; }
+cleanup() {
+    cd / && umount "$mnt" 2>/dev/null
+    [ -z "${loop-}" ] || losetup -d "$loop"
+    [ ! -e "$work/sshd.pid" ] || kill "$(cat "$work/sshd.pid")"
+    [ ! -d "$work/append-only" ] || chattr -a "$work/append-only"
+}
 trap 'cleanup; rm -rf "$work"' EXIT
 header=("" "kirlatin $version" "Rename all files and subdirectories from cyrillic to translit" "")
 fail() { echo "FAIL $name: $*" && failed=1; }
@@ -28,19 +33,20 @@ skip() { echo "skip $name: $*" && exit 0; }
 fresh() { name=$1 && rm -rf "$base/tree" && mkdir "$base/tree" && cd "$base/tree" || exit 1; }
 repeat() { printf "$1%.0s" $(seq "$2"); }
 
-# Makes each entry in the working directory: "a/b" a file that holds its own path, "a/" a
-# directory, "a -> b" a symbolic link, "a|" a FIFO.
+# Makes each entry in the working directory: "a/b" a file that holds its own path, "a = text" one
+# that holds text, "a/" a directory, "a -> b" a symbolic link, "a|" a FIFO.
 make_tree() {
     local entry path dirs=()
     for entry; do  # the directories first, all in one call
-        path=${entry%% -> *}
+        path=${entry%% -> *} && path=${path%% = *}
         [[ $path == */ ]] && dirs+=("$path") || [[ $path != */* ]] || dirs+=("${path%/*}")
     done
     [ ${#dirs[@]} = 0 ] || mkdir -p "${dirs[@]}"
     for entry; do
-        path=${entry%% -> *}
+        path=${entry%% -> *} && path=${path%% = *}
         case $entry in
         *' -> '*) ln -s "${entry#* -> }" "$path" ;;
+        *' = '*) printf %s "${entry#* = }" >"$path" ;;
         *'|') mkfifo "${path%|}" ;;
         */) ;;
         *) printf %s "$entry" >"$path" ;;
@@ -324,7 +330,12 @@ ListingsAreClosed() {
 mount_filesystem() {
     local image=$work/image
     mkdir -p "$mnt" && [ "$(id -u)" = 0 ] || return 1
-    [ "$1" = tmpfs ] && { mount -t tmpfs tmpfs "$mnt"; return; }
+    case $1 in
+    tmpfs) mount -t tmpfs tmpfs "$mnt"; return ;;
+    sshfs) serve_over_ssh; return ;;
+    append-only) mkdir "$work/append-only" && chattr +a "$work/append-only" &&
+        bindfs "$work/append-only" "$mnt"; return ;;
+    esac
     truncate -s 320M "$image" && case $1 in
     ntfs) mkfs.ntfs -QFq "$image" && ntfs-3g "$image" "$mnt" ;;
     exfat) mkfs.exfat "$image" && loop=$(losetup -f --show "$image") &&
@@ -334,17 +345,63 @@ mount_filesystem() {
     esac >/dev/null 2>&1
 }
 
+# Serves $work/remote over SFTP from an sshd of its own on 127.0.0.1, with keys made for it, and
+# mounts it on $mnt with sshfs.
+serve_over_ssh() {
+    local port=$((20000 + RANDOM % 20000)) ssh=$work/ssh
+    mkdir -p "$ssh" "$work/remote" /run/sshd && ssh-keygen -q -t ed25519 -N "" -f "$ssh/host" &&
+        ssh-keygen -q -t ed25519 -N "" -f "$ssh/user" && cp "$ssh/user.pub" "$ssh/authorized" &&
+        /usr/sbin/sshd -f /dev/null -o ListenAddress=127.0.0.1 -o Port=$port \
+            -o HostKey="$ssh/host" -o AuthorizedKeysFile="$ssh/authorized" -o UsePAM=no \
+            -o StrictModes=no -o PidFile="$work/sshd.pid" -o "Subsystem=sftp internal-sftp" &&
+        sshfs -p $port -o IdentityFile="$ssh/user",BatchMode=yes,StrictHostKeyChecking=no \
+            -o UserKnownHostsFile=/dev/null root@127.0.0.1:"$work/remote" "$mnt"
+}
+
+# Kills the tool at random moments of its walk, then runs it to the end, which finishes every
+# move cut short: the tree is transliterated whole, every file with what it held, and nothing the
+# tool made is left.
+cut_short() {
+    local i round
+    fresh "$fs: killed at random moments, then run to the end"
+    before=() after=()
+    for i in {1..40}; do
+        before+=(Папка$i/Файл Файл$i) after+=("Papka$i/Fajl = Папка$i/Файл" "Fajl$i = Файл$i")
+    done
+    make_tree "${before[@]}"
+    for round in {1..12}; do
+        "${tool[@]}" . >/dev/null & sleep "0.0$((RANDOM % 10))$((RANDOM % 10))"
+        kill -s KILL $! 2>/dev/null; wait $!
+    done
+    "${tool[@]}" . >"$work/out" || { fail "exit status $?" && cat "$work/out"; }
+    diff <(printf '%s\n' "${after[@]}" | sort) <(list_tree) || fail "tree left"
+}
+
+# A file that grew on the server since the mount cached its size and time is one file still.
+stale_attributes() {
+    fresh "sshfs: a file changed behind the mount's cache"
+    printf 1 >Файл && stat Файл >/dev/null && printf 2 >>"$work/remote/tree/Файл"
+    "${tool[@]}" . >/dev/null || fail "exit status $?"
+    diff <(echo "Fajl = 12") <(list_tree) || fail "tree left"
+}
+
 filesystems() {
     local where=both runner=plain args=(.) ordered=0 fs i
-    for fs in ext4 xfs btrfs ntfs exfat tmpfs; do
-        mount_filesystem $fs || { echo "skip $fs: no root, loop device, FUSE or mkfs" && continue; }
+    for fs in ext4 xfs btrfs ntfs exfat tmpfs sshfs append-only; do
+        mount_filesystem $fs ||
+            { echo "skip $fs: no root, loop device, FUSE, sshd or mkfs" && continue; }
+        [ $fs = append-only ] && { append_only; continue; }
+        # What a user made under a Latin name stays, empty as it may be.
         base=$mnt name="$fs: an archive with a colliding pair" status=2 args=(Архив)
-        before=(Архив/Фото/Море.jpg Архив/Shar Архив/Шар)
+        before=(Архив/Фото/Море.jpg Архив/Shar Архив/Шар "Архив/Pusto = " Архив/Пусто Архив/Les/
+            Архив/Лес/)
         after=("Arhiv/Foto/More.jpg = Архив/Фото/Море.jpg" "Arhiv/Shar = Архив/Shar"
-            "Arhiv/Шар = Архив/Шар")
+            "Arhiv/Шар = Архив/Шар" "Arhiv/Pusto = " "Arhiv/Пусто = Архив/Пусто" Arhiv/Les/
+            Arhiv/Лес/)
         lines=("rename directory from Архив/Фото to Архив/Foto"
             "rename file from Архив/Foto/Море.jpg to Архив/Foto/More.jpg"
-            "left as is, name taken: Архив/Шар" "rename directory from Архив to Arhiv")
+            "left as is, name taken: Архив/Шар" "left as is, name taken: Архив/Пусто"
+            "left as is, name taken: Архив/Лес" "rename directory from Архив to Arhiv")
         check
         # exFAT ignores case: "ya" takes "YA".
         name="$fs: a pair that differs in case alone" args=(.)
@@ -363,10 +420,35 @@ filesystems() {
         done
         check
         [[ $fs == ext4 || $fs == exfat ]] && race
-        cd "$work" && rm -rf "$mnt/tree" && umount "$mnt" && base=$work
-        [ -z "${loop-}" ] || { losetup -d "$loop" && unset loop; }
-        rm -f "$work/image"
+        [[ $fs == ntfs || $fs == exfat || $fs == sshfs ]] && cut_short
+        [ $fs = sshfs ] && stale_attributes
+        unmount_filesystem
     done
+}
+
+unmount_filesystem() {
+    cd "$work" && rm -rf "$mnt/tree" && umount "$mnt" && base=$work
+    [ -z "${loop-}" ] || { losetup -d "$loop" && unset loop; }
+    [ ! -e "$work/sshd.pid" ] || { kill "$(cat "$work/sshd.pid")" && rm -f "$work/sshd.pid"; }
+    rm -f "$work/image"
+}
+
+# bindfs over a directory where nothing can be removed (chattr +a): a rename cannot remove the
+# old name, so the second name a file was given and the claim a directory was given (with the
+# note that marks it) stay, each with its line, and a second run tells them again.
+append_only() {
+    cd "$mnt" || return
+    for round in 1 2; do
+        name="append-only, run $round"
+        after=("Fajl = Файл" "Файл = Файл" Papka/ Папка/ .kirlatin-Папка/)
+        lines=("left as is, no permission: ./Файл" "left behind, second name: ./Fajl"
+            "left as is, no permission: ./Папка" "left behind, empty claim: ./Papka")
+        [ $round = 1 ] && make_tree Файл Папка/
+        "${tool[@]}" . >"$work/out"; [ $? = 2 ] || fail "exit status"
+        diff <(tail -n +5 "$work/out" | sort) <(printf '%s\n' "${lines[@]}" | sort) || fail lines
+        diff <(printf '%s\n' "${after[@]}" | sort) <(list_tree) || fail "tree left"
+    done
+    cd "$work" && umount "$mnt" && chattr -a "$work/append-only"
 }
 
 # While the tool walks a tree, a rival keeps changing it and taking the names the tool is about to

@@ -127,9 +127,10 @@ void close_directory(Directory* dir) {
 }
 
 Outcome move_without_replacing(Directory* dir, const char16_t* old_name, const char16_t* new_name,
-                               EntryKind) {
+                               EntryKind, Leftover* left) {
     const std::u16string old_path = in(dir->path, old_name), new_path = in(dir->path, new_name);
     const auto found = find(old_path);
+    *left = found == entries.end() ? Leftover::none : found->move_leftover;
     const Outcome outcome = found == entries.end()                 ? Outcome::gone
                             : found->move_refusal != Outcome::done ? found->move_refusal
                             : find(new_path) != entries.end()      ? Outcome::name_taken

@@ -14,9 +14,10 @@
 struct MemoryEntry {
     std::u16string path;  // from the current directory, without "./"
     EntryKind kind;
-    Outcome open_refusal = Outcome::done;  // what opening it returns instead
-    Outcome move_refusal = Outcome::done;  // what moving it returns instead
-    bool listing_fails = false;            // its listing breaks off after its entries
+    Outcome open_refusal = Outcome::done;     // what opening it returns instead
+    Outcome move_refusal = Outcome::done;     // what moving it returns instead
+    Leftover move_leftover = Leftover::none;  // and what that move says it left
+    bool listing_fails = false;               // its listing breaks off after its entries
 };
 
 namespace memory_platform {

@@ -1,7 +1,8 @@
 // Makes the tool see a file system of an older kind (NFS, FUSE, kernels before 3.15): when
 // loaded with LD_PRELOAD, renameat2 refuses every call, with each error such systems give in
-// turn, and listings give no entry types (DT_UNKNOWN). A name that starts with "Упрям" cannot be
-// removed (EPERM), as in an append-only directory; one that starts with "Копия" cannot be linked
+// turn, and listings give no entry types (DT_UNKNOWN). A name that starts with "Упрям" or
+// "Upryam" cannot be removed, and one that starts with "Упрям" not renamed (EPERM), as in an
+// append-only directory; one that starts with "Копия" cannot be linked
 // (EPERM), as on exFAT; one that starts with "Двойник" has an inode number of its own per name,
 // as on sshfs.
 #define _GNU_SOURCE
@@ -33,11 +34,20 @@ ssize_t getdents64(int dir, void* buffer, size_t length) {
 }
 
 int unlinkat(int dir, const char* path, int flags) {
-    if (STARTS(path, "Упрям")) {
+    if (STARTS(path, "Упрям") || STARTS(path, "Upryam")) {
         errno = EPERM;
         return -1;
     }
     return NEXT("unlinkat", int (*)(int, const char*, int))(dir, path, flags);
+}
+
+int renameat(int old_dir, const char* old_path, int new_dir, const char* new_path) {
+    if (STARTS(old_path, "Упрям")) {
+        errno = EPERM;
+        return -1;
+    }
+    return NEXT("renameat", int (*)(int, const char*, int, const char*))(old_dir, old_path, new_dir,
+                                                                         new_path);
 }
 
 int linkat(int old_dir, const char* old_path, int new_dir, const char* new_path, int flags) {

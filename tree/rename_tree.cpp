@@ -15,6 +15,7 @@ constexpr char16_t FILE_RENAMED[] = u"rename file from %s to %s\n";
 constexpr char16_t DIRECTORY_RENAMED[] = u"rename directory from %s to %s\n";
 constexpr char16_t LEFT_AS_IS[] = u"left as is, %s: %s\n";
 constexpr char16_t NOT_LISTED[] = u"not listed, %s: %s\n";
+constexpr char16_t LEFT_BEHIND[] = u"left behind, %s: %s\n";
 
 // A directory's path, a separator and a name: room for the path of any entry listed, shown even
 // when it is too long to act on.
@@ -73,6 +74,15 @@ void tell(Walk* walk, const char16_t* format, Outcome outcome, const char16_t* p
     }
 }
 
+// Tells what a move that did not succeed left at new_path besides the entry.
+void tell_leftover(Walk* walk, Leftover left, const char16_t* new_path) {
+    if (left != Leftover::none) {
+        console_print(LEFT_BEHIND, left == Leftover::claim ? u"empty claim" : u"second name",
+                      new_path);
+        ++walk->told;
+    }
+}
+
 bool is_separator(char16_t unit) {
     for (const char16_t* s = COMPONENT_SEPARATORS; *s != u'\0'; ++s) {
         if (unit == *s) {
@@ -124,11 +134,13 @@ Place rename_entry(Walk* walk, Directory* dir, const char16_t* dir_path, const D
         }
         return {entry.name, old_path};
     }
+    Leftover left = Leftover::none;
     const Outcome moved = fit && format_text(new_path, ENTRY_PATH_FORMAT, dir_path, latin)
-                              ? move_without_replacing(dir, entry.name, latin, entry.kind)
+                              ? move_without_replacing(dir, entry.name, latin, entry.kind, &left)
                               : Outcome::path_too_long;
     if (moved != Outcome::done) {
         tell(walk, LEFT_AS_IS, moved, old_path);
+        tell_leftover(walk, left, new_path);
         return {entry.name, old_path};
     }
     console_print(entry.kind == EntryKind::directory ? DIRECTORY_RENAMED : FILE_RENAMED, old_path,
@@ -257,14 +269,16 @@ std::size_t rename_tree(const char16_t* root) {
     prepare_root_rename(parent_path, name, path + name_end, &rename);
     walk_root(&walk, rename.parent, root, path, name);
     if (rename.due && !stop_requested()) {
-        const Outcome moved =
-            rename.refusal == Outcome::done
-                ? move_without_replacing(rename.parent, name, rename.latin, EntryKind::directory)
-                : rename.refusal;
+        Leftover left = Leftover::none;
+        const Outcome moved = rename.refusal == Outcome::done
+                                  ? move_without_replacing(rename.parent, name, rename.latin,
+                                                           EntryKind::directory, &left)
+                                  : rename.refusal;
         if (moved == Outcome::done) {
             console_print(DIRECTORY_RENAMED, path, rename.new_path);
         } else {
             tell(&walk, LEFT_AS_IS, moved, path);
+            tell_leftover(&walk, left, rename.new_path);
         }
     }
     if (rename.parent != nullptr) {

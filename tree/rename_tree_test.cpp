@@ -26,7 +26,8 @@ int run(const char16_t* root, std::u16string* lines) {
 }  // namespace
 
 // Each outcome a move or an open may return, and the reason its line gives (none: nothing to
-// tell); one that is not the operation's own is told as failed. A directory that keeps its name
+// tell); one that is not the operation's own is told as failed. What a move says it left at the
+// new name is told after it, whatever the reason. A directory that keeps its name
 // is walked under it; one found to be a link once it is opened (swapped for one since it was
 // listed) is renamed as a directory but never entered.
 TEST(RenameTree, EveryOutcomeIsToldWithItsReasonAndTheWalkGoesOn) {
@@ -53,12 +54,17 @@ TEST(RenameTree, EveryOutcomeIsToldWithItsReasonAndTheWalkGoesOn) {
         memory_platform::reset({u"Файл", u"Кот/Я", u"Closed/Я", u"Юг/Я", u"Связь/Я"});
         memory_platform::at(u"Файл").move_refusal = memory_platform::at(u"Кот").move_refusal =
             memory_platform::at(u"Closed").open_refusal = outcome;
+        memory_platform::at(u"Файл").move_leftover = Leftover::second_name;
+        memory_platform::at(u"Кот").move_leftover = Leftover::claim;
         memory_platform::at(u"Юг").listing_fails = true;
         memory_platform::at(u"Связь").open_refusal = Outcome::link;
         const std::u16string left = u"left as is, " + moved;
         std::u16string lines;
         EXPECT_EQ(run(u".", &lines), 2);
-        EXPECT_EQ(lines, (moved.empty() ? u"" : left + u": ./Файл\n" + left + u": ./Кот\n") +
+        EXPECT_EQ(lines, (moved.empty() ? u"" : left + u": ./Файл\n") +
+                             u"left behind, second name: ./Fajl\n" +
+                             (moved.empty() ? u"" : left + u": ./Кот\n") +
+                             u"left behind, empty claim: ./Kot\n"
                              u"rename file from ./Кот/Я to ./Кот/YA\n" +
                              (opened.empty() ? u"" : u"not listed, " + opened + u": ./Closed\n") +
                              u"rename directory from ./Юг to ./Yug\n"
@@ -73,11 +79,13 @@ TEST(RenameTree, ARootOrParentGoneByTheTimeItIsOpenedIsTold) {
         memory_platform::reset({u"old/Фото/Я"});
         memory_platform::at(gone).open_refusal = memory_platform::at(u"old/Фото").open_refusal =
             memory_platform::at(u"old/Фото").move_refusal = Outcome::gone;
+        memory_platform::at(u"old/Фото").move_leftover = Leftover::claim;
         std::u16string lines;
         EXPECT_EQ(run(u"old/Фото", &lines), 2);
         EXPECT_EQ(lines,
                   u"not listed, failed: old/Фото\n" +
-                      std::u16string(gone == u"old" ? u"left as is, failed: old/Фото\n" : u""));
+                      std::u16string(gone == u"old" ? u"left as is, failed: old/Фото\n"
+                                                    : u"left behind, empty claim: old/Foto\n"));
     }
 }
 
