@@ -1,12 +1,15 @@
 // The Linux and macOS file-system services themselves, in a temporary directory, as an ordinary
-// user: a directory moved in a wide directory, each outcome of a move and an open, and, run once
-// more with the stand-in for an older file system preloaded, listings and the fallback moves.
+// user: a directory moved in a wide directory, each outcome of a move and an open, what a move
+// cut short left, and, run once more with the stand-in for an older file system preloaded,
+// listings and the fallback moves.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
+#include <sstream>
 #include <string>
 
 #include "platform/platform.h"
@@ -14,6 +17,15 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+constexpr Outcome done = Outcome::done, taken = Outcome::name_taken;
+
+// Where a move is expected to leave an entry: its new name, the outcome, and what it left.
+struct Expected {
+    std::string latin;
+    Outcome outcome = done;
+    Leftover left = Leftover::none;
+};
 
 class Posix : public testing::Test {
   protected:
@@ -24,40 +36,66 @@ class Posix : public testing::Test {
         ASSERT_EQ(open_root_path(root.u16string().c_str(), &dir), Outcome::done);
     }
     void TearDown() override {
-        if (dir != nullptr) {
-            close_directory(dir);
-            fs::remove_all(root);
-        }
+        close_directory(dir);
+        fs::remove_all(root);
     }
-    // Makes files that hold their names, directories ("name/") and links ("name@target").
-    void make(std::initializer_list<std::u16string> names) {
-        for (const std::u16string& name : names) {
-            const std::size_t at = name.find(u'@');
-            if (at != std::u16string::npos) {
+    // Makes each of the names, split at spaces: "a" a file that holds its name, "a=" an empty
+    // one, "a/" a directory, "a@b" a link to b.
+    void make(const std::string& names) {
+        std::istringstream in(names);
+        for (std::string name; in >> name;) {
+            const std::size_t at = name.find('@');
+            fs::create_directories((root / name).parent_path());
+            if (at != std::string::npos) {
                 fs::create_symlink(name.substr(at + 1), root / name.substr(0, at));
-            } else if (name.back() == u'/') {
-                fs::create_directories(root / name);
+            } else if (name.back() == '/') {
+                fs::create_directory(root / name);
             } else {
-                fs::create_directories((root / name).parent_path());
-                std::ofstream(root / name) << fs::path(name).string();
+                std::ofstream(root / name.substr(0, name.find('=')))
+                    << (name.back() == '=' ? "" : name);
             }
         }
     }
-    // What stands in the directory: each file with what it holds, "/" for a directory, and "->"
-    // and its target for a link.
-    std::map<std::u16string, std::string> left() {
-        std::map<std::u16string, std::string> entries;
+    // What stands in the directory, sorted and split by spaces, in make's notation: each file
+    // with "=" and what it holds.
+    std::string left() {
+        std::set<std::string> entries;
         for (const auto& entry : fs::recursive_directory_iterator(root)) {
+            const std::string name = entry.path().lexically_relative(root);
             std::ifstream in(entry.path());
-            entries[entry.path().lexically_relative(root).u16string()] =
-                entry.is_symlink()     ? "->" + fs::read_symlink(entry.path()).string()
-                : entry.is_directory() ? "/"
-                                       : std::string(std::istreambuf_iterator<char>(in), {});
+            entries.insert(entry.is_symlink() ? name + "@" + fs::read_symlink(entry).string()
+                           : entry.is_directory()
+                               ? name + "/"
+                               : name + "=" + std::string(std::istreambuf_iterator<char>(in), {}));
         }
-        return entries;
+        std::string joined;
+        for (const std::string& entry : entries) {
+            joined += (joined.empty() ? "" : " ") + entry;
+        }
+        return joined;
     }
     Outcome move(const char16_t* from, const char16_t* to, EntryKind kind = EntryKind::other) {
         return move_without_replacing(dir, from, to, kind, &leftover);
+    }
+    // Lists the directory afresh and moves each entry as it is listed, as the walk does, to the
+    // new name `moves` gives it; checks what each move returns and leaves.
+    void move_as_listed(const std::map<std::string, Expected>& moves) {
+        close_directory(dir);
+        ASSERT_EQ(open_root_path(root.u16string().c_str(), &dir), Outcome::done);
+        std::size_t moved = 0;
+        for (DirEntry entry; read_entry(dir, &entry) == Listing::entry;) {
+            const auto found = moves.find(fs::path(entry.name).string());
+            if (found != moves.end()) {
+                const Expected& expected = found->second;
+                EXPECT_EQ(
+                    move(entry.name, fs::path(expected.latin).u16string().c_str(), entry.kind),
+                    expected.outcome)
+                    << found->first;
+                EXPECT_EQ(leftover, expected.left) << found->first;
+                ++moved;
+            }
+        }
+        EXPECT_EQ(moved, moves.size());
     }
 
     fs::path root;
@@ -71,7 +109,7 @@ class Posix : public testing::Test {
 // some land ahead of the listing, which must pass each over.
 TEST_F(Posix, ADirectoryMovedDuringItsParentsListingIsNeverListedAgain) {
     for (int i = 0; i < 3000; ++i) {
-        fs::create_directory(root / (u"Каталог" + fs::path(std::to_string(i)).u16string()));
+        fs::create_directory(root / ("Каталог" + std::to_string(i)));
     }
     int walked = 0;
     for (DirEntry entry; read_entry(dir, &entry) == Listing::entry; ++walked) {
@@ -83,7 +121,7 @@ TEST_F(Posix, ADirectoryMovedDuringItsParentsListingIsNeverListedAgain) {
 }
 
 TEST_F(Posix, AMoveRenamesTheEntryItselfOrChangesNothingAndBelowTheRootNoLinkIsFollowed) {
-    make({u"Файл", u"Занято", u"Taken", u"Папка/", u"Full/inside", u"Ссылка@Full"});
+    make("Файл Занято Taken Папка/ Full/inside Ссылка@Full");
     EXPECT_EQ(move(u"Файл", u"Fajl"), Outcome::done);
     EXPECT_EQ(move(u"Ссылка", u"Ssylka", EntryKind::link), Outcome::done);
     EXPECT_EQ(move(u"Папка", u"Papka", EntryKind::directory), Outcome::done);
@@ -91,13 +129,9 @@ TEST_F(Posix, AMoveRenamesTheEntryItselfOrChangesNothingAndBelowTheRootNoLinkIsF
     EXPECT_EQ(move(u"Papka", u"Full", EntryKind::directory), Outcome::name_taken);
     EXPECT_EQ(move(u"Нет", u"Net"), Outcome::gone);
     EXPECT_EQ(move(u"Fajl", std::u16string(200, u'ж').c_str()), Outcome::path_too_long);
-    EXPECT_EQ(left(), (std::map<std::u16string, std::string>{{u"Fajl", "Файл"},
-                                                             {u"Занято", "Занято"},
-                                                             {u"Taken", "Taken"},
-                                                             {u"Papka", "/"},
-                                                             {u"Full", "/"},
-                                                             {u"Full/inside", "Full/inside"},
-                                                             {u"Ssylka", "->Full"}}));
+    EXPECT_EQ(left(),
+              "Fajl=Файл Full/ Full/inside=Full/inside Papka/ Ssylka@Full Taken=Taken "
+              "Занято=Занято");
     Directory* opened = nullptr;
     EXPECT_NE(open_directory(dir, u"Ssylka", &opened), Outcome::done);  // gone, or link
     EXPECT_EQ(open_directory(dir, u"Fajl", &opened), Outcome::gone);
@@ -105,61 +139,23 @@ TEST_F(Posix, AMoveRenamesTheEntryItselfOrChangesNothingAndBelowTheRootNoLinkIsF
     close_directory(opened);
 }
 
-// Moves each entry as it is listed, as the walk does, to the Latin name `moves` gives it, and
-// checks what the move returns and leaves.
-struct Expected {
-    std::u16string latin;
-    Outcome outcome;
-    Leftover leftover = Leftover::none;
-};
-
-void move_as_listed(Directory* dir, const std::map<std::u16string, Expected>& moves) {
-    std::size_t moved = 0;
-    for (DirEntry entry; read_entry(dir, &entry) == Listing::entry;) {
-        const auto found = moves.find(entry.name);
-        if (found != moves.end()) {
-            Leftover left = Leftover::none;
-            const Expected& expected = found->second;
-            EXPECT_EQ(
-                move_without_replacing(dir, entry.name, expected.latin.c_str(), entry.kind, &left),
-                expected.outcome)
-                << fs::path(entry.name);
-            EXPECT_EQ(left, expected.leftover);
-            ++moved;
-        }
-    }
-    EXPECT_EQ(moved, moves.size());
-}
-
 // What a move cut short leaves is finished: the file under both names, and an empty claim whose
 // note stands beside its entry. An empty entry without a note, or a claim that holds anything,
 // is somebody else's. A note whose entry is gone is removed, unless it holds anything.
 TEST_F(Posix, AMoveCutShortIsFinishedAndWhatAUserMadeIsKept) {
-    make({u"Кот", u"Пёс", u"Ёж", u"Мох", u"Moh", u"Лес/", u"Les/", u"Луг/", u"Lug/",
-          u".kirlatin-Ёж/", u".kirlatin-Мох/", u".kirlatin-Лес/", u".kirlatin-Гора/",
-          u".kirlatin-Туман/keep"});
-    fs::create_hard_link(root / u"Кот", root / u"Kot");
-    std::ofstream(root / u"Pyos").flush();
-    std::ofstream(root / u"Ezh").flush();
-    move_as_listed(dir, {{u"Кот", {u"Kot", Outcome::done}},
-                         {u"Пёс", {u"Pyos", Outcome::name_taken}},
-                         {u"Ёж", {u"Ezh", Outcome::done}},
-                         {u"Мох", {u"Moh", Outcome::name_taken}},
-                         {u"Лес", {u"Les", Outcome::done}},
-                         {u"Луг", {u"Lug", Outcome::name_taken}}});
-    EXPECT_EQ(left(), (std::map<std::u16string, std::string>{
-                          {u"Kot", "Кот"},
-                          {u"Пёс", "Пёс"},
-                          {u"Pyos", ""},
-                          {u"Ezh", "Ёж"},
-                          {u"Мох", "Мох"},
-                          {u"Moh", "Moh"},
-                          {u".kirlatin-Мох", "/"},
-                          {u"Les", "/"},
-                          {u"Луг", "/"},
-                          {u"Lug", "/"},
-                          {u".kirlatin-Туман", "/"},
-                          {u".kirlatin-Туман/keep", ".kirlatin-Туман/keep"}}));
+    make(
+        "Кот Пёс Pyos= Ёж Ezh= Мох Moh Лес/ Les/ Луг/ Lug/ .kirlatin-Ёж/ .kirlatin-Мох/ "
+        ".kirlatin-Лес/ .kirlatin-Гора/ .kirlatin-Туман/keep");
+    fs::create_hard_link(root / "Кот", root / "Kot");
+    move_as_listed({{"Кот", {"Kot"}},
+                    {"Пёс", {"Pyos", taken}},
+                    {"Ёж", {"Ezh"}},
+                    {"Мох", {"Moh", taken}},
+                    {"Лес", {"Les"}},
+                    {"Луг", {"Lug", taken}}});
+    EXPECT_EQ(left(),
+              ".kirlatin-Мох/ .kirlatin-Туман/ .kirlatin-Туман/keep=.kirlatin-Туман/keep "
+              "Ezh=Ёж Kot=Кот Les/ Lug/ Moh=Moh Pyos= Луг/ Мох=Мох Пёс=Пёс");
 }
 
 // With the stand-in for a file system without RENAME_NOREPLACE and entry types preloaded: each
@@ -173,8 +169,7 @@ TEST_F(Posix, WithoutTheNoReplaceRenameEveryMoveStillNeverReplaces) {
     if (preload == nullptr || std::string(preload).find("old_filesystem") == std::string::npos) {
         GTEST_SKIP() << "runs with the older file system's stand-in preloaded";
     }
-    make({u"Море", u"Упрямый", u"Упрямая/", u"Копия", u"Двойник", u"Занято", u"Taken", u"Дом/",
-          u"Сад/", u"Sad/inside", u"Ссылка@Дом"});
+    make("Море Упрямый Упрямая/ Копия Двойник Занято Taken Дом/ Сад/ Sad/inside Ссылка@Дом");
     std::map<std::u16string, EntryKind> kinds;
     for (DirEntry entry; read_entry(dir, &entry) == Listing::entry;) {
         kinds[entry.name] = entry.kind;
@@ -183,40 +178,25 @@ TEST_F(Posix, WithoutTheNoReplaceRenameEveryMoveStillNeverReplaces) {
     EXPECT_EQ(kinds[u"Дом"], EntryKind::directory);
     EXPECT_EQ(kinds[u"Ссылка"], EntryKind::link);
     EXPECT_EQ(kinds[u"Море"], EntryKind::other);
-    const Expected stubborn_file = {u"Upryamyj", Outcome::no_permission, Leftover::second_name};
-    const Expected stubborn_directory = {u"Upryamaya", Outcome::no_permission, Leftover::claim};
-    for (int run = 0; run < 2; ++run) {
-        close_directory(dir);
-        ASSERT_EQ(open_root_path(root.u16string().c_str(), &dir), Outcome::done);
-        std::map<std::u16string, Expected> moves = {{u"Упрямый", stubborn_file},
-                                                    {u"Упрямая", stubborn_directory},
-                                                    {u"Занято", {u"Taken", Outcome::name_taken}},
-                                                    {u"Сад", {u"Sad", Outcome::name_taken}}};
-        if (run == 0) {
-            moves.insert({{u"Море", {u"More", Outcome::done}},
-                          {u"Копия", {u"Kopiya", Outcome::done}},
-                          {u"Двойник", {u"Dvojnik", Outcome::done}},
-                          {u"Ссылка", {u"Ssylka", Outcome::done}},
-                          {u"Дом", {u"Dom", Outcome::done}}});
-        }
-        move_as_listed(dir, moves);
-    }
-    EXPECT_EQ(left(), (std::map<std::u16string, std::string>{{u"More", "Море"},
-                                                             {u"Упрямый", "Упрямый"},
-                                                             {u"Upryamyj", "Упрямый"},
-                                                             {u"Упрямая", "/"},
-                                                             {u"Upryamaya", "/"},
-                                                             {u".kirlatin-Упрямая", "/"},
-                                                             {u"Kopiya", "Копия"},
-                                                             {u"Dvojnik", "Двойник"},
-                                                             {u"Ssylka", "->Дом"},
-                                                             {u"Занято", "Занято"},
-                                                             {u"Taken", "Taken"},
-                                                             {u"Dom", "/"},
-                                                             {u"Сад", "/"},
-                                                             {u"Sad", "/"},
-                                                             {u"Sad/inside", "Sad/inside"}}));
-    for (const char16_t* stubborn : {u"Упрямый", u"Upryamyj", u"Упрямая", u"Upryamaya"}) {
-        fs::rename(root / stubborn, root / (u"removable-" + std::u16string(stubborn)));
+    const Outcome denied = Outcome::no_permission;
+    std::map<std::string, Expected> moves = {
+        {"Упрямый", {"Upryamyj", denied, Leftover::second_name}},
+        {"Упрямая", {"Upryamaya", denied, Leftover::claim}},
+        {"Занято", {"Taken", taken}},
+        {"Сад", {"Sad", taken}}};
+    std::map<std::string, Expected> first_run = moves;
+    first_run.insert({{"Море", {"More"}},
+                      {"Копия", {"Kopiya"}},
+                      {"Двойник", {"Dvojnik"}},
+                      {"Ссылка", {"Ssylka"}},
+                      {"Дом", {"Dom"}}});
+    move_as_listed(first_run);
+    move_as_listed(moves);
+    EXPECT_EQ(left(),
+              ".kirlatin-Упрямая/ Dom/ Dvojnik=Двойник Kopiya=Копия More=Море Sad/ "
+              "Sad/inside=Sad/inside Ssylka@Дом Taken=Taken Upryamaya/ Upryamyj=Упрямый "
+              "Занято=Занято Сад/ Упрямая/ Упрямый=Упрямый");
+    for (const char* stubborn : {"Упрямый", "Upryamyj", "Упрямая", "Upryamaya"}) {
+        fs::rename(root / stubborn, root / ("removable-" + std::string(stubborn)));
     }
 }
