@@ -23,8 +23,6 @@ extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE file, HANDLE event, PIO_AP
                                                FILE_INFORMATION_CLASS information_class,
                                                BOOLEAN single_entry, PUNICODE_STRING pattern,
                                                BOOLEAN restart);
-extern "C" NTSTATUS NTAPI NtQueryAttributesFile(POBJECT_ATTRIBUTES name,
-                                                PFILE_BASIC_INFORMATION attributes);
 
 const char16_t COMPONENT_SEPARATORS[] = u"\\/";
 const char16_t ENTRY_PATH_FORMAT[] = u"%s\\%s";
@@ -93,6 +91,22 @@ NTSTATUS open_relative(HANDLE dir, const char16_t* name, ACCESS_MASK access, ULO
 bool query(HANDLE handle, void* information, ULONG length, FILE_INFORMATION_CLASS kind) {
     IO_STATUS_BLOCK io;
     return NT_SUCCESS(NtQueryInformationFile(handle, &io, information, length, kind));
+}
+
+// True when `entry` was opened as `name` of `parent` itself, not through a link to elsewhere:
+// the path each handle was opened on, within its volume, says so. False when either cannot be
+// read.
+bool opened_in(HANDLE entry, HANDLE parent, const char16_t* name) {
+    struct Named {
+        FILE_NAME_INFORMATION information;
+        WCHAR rest[SYSTEM_PATH_UNITS];
+    } entry_name, parent_name;
+    return query(entry, &entry_name, sizeof entry_name, FileNameInformation) &&
+           query(parent, &parent_name, sizeof parent_name, FileNameInformation) &&
+           is_entry_of(reinterpret_cast<const char16_t*>(entry_name.information.FileName),
+                       entry_name.information.FileNameLength / sizeof(WCHAR),
+                       reinterpret_cast<const char16_t*>(parent_name.information.FileName),
+                       parent_name.information.FileNameLength / sizeof(WCHAR), name);
 }
 
 // Opens the directory at path, resolved once as Win32 resolves it, through its \\?\ form: a long
@@ -350,13 +364,11 @@ Outcome move_without_replacing(Directory* dir, const char16_t* old_name, const c
     if (!NT_SUCCESS(status)) {
         return narrow_outcome(outcome_of(status), MOVE_OUTCOMES);
     }
-    // The root was not listed: whether it is a link, its parent says.
-    FILE_BASIC_INFORMATION root;
-    RelativeName root_name(dir->handle, old_name);
+    // The root was not listed: it is a link unless the handle opened is the entry in its parent,
+    // as both handles say. No lookup by name is asked, which Wine resolves against the working
+    // directory; and Wine opens a Unix link's target even here.
     const bool link =
-        kind == EntryKind::link ||
-        (dir->holds_root && NT_SUCCESS(NtQueryAttributesFile(&root_name.attributes, &root)) &&
-         (root.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
+        kind == EntryKind::link || (dir->holds_root && !opened_in(entry, dir->handle, old_name));
     FILE_ATTRIBUTE_TAG_INFORMATION tag;
     Outcome moved = Outcome::done;
     if (link && (!query(entry, &tag, sizeof tag, FileAttributeTagInformation) ||

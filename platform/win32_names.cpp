@@ -113,3 +113,30 @@ void mend_typed_root(char16_t* argument) {
         argument[length - 1] = u'\\';
     }
 }
+
+namespace {
+
+// The capital of a Latin or Russian small letter; any other unit as it is.
+char16_t capital(char16_t unit) {
+    return (unit >= u'a' && unit <= u'z') || (unit >= u'а' && unit <= u'я') ? unit - 0x20
+           : unit >= u'ѐ' && unit <= u'џ'                                   ? unit - 0x50
+                                                                            : unit;
+}
+
+}  // namespace
+
+bool is_entry_of(const char16_t* entry, std::size_t entry_units, const char16_t* parent,
+                 std::size_t parent_units, const char16_t* name) {
+    // The volume's root is "\\"; every other directory has no separator at its end.
+    const std::size_t start = parent_units == 1 && parent[0] == u'\\' ? 1 : parent_units + 1;
+    if (entry_units != start + text_length(name) || (start > 1 && entry[parent_units] != u'\\')) {
+        return false;
+    }
+    for (std::size_t i = 0; i < entry_units; ++i) {
+        if (i < parent_units ? entry[i] != parent[i]
+                             : i >= start && capital(entry[i]) != capital(name[i - start])) {
+            return false;
+        }
+    }
+    return true;
+}

@@ -25,6 +25,13 @@ bool has_stripped_ending(const char16_t* name);
 // marks an ordinary file or directory that a filter serves, walked like any other.
 bool is_link_reparse_tag(std::uint32_t tag);
 
+// True when `entry`, the path of the file a handle was opened on, is `name` directly in `parent`,
+// the path of the directory it was opened in: both as the system names them within their volume
+// (FileNameInformation), of the given lengths in units, and `name` in any case of its Latin and
+// Russian letters. False when the system followed a link to somewhere else.
+bool is_entry_of(const char16_t* entry, std::size_t entry_units, const char16_t* parent,
+                 std::size_t parent_units, const char16_t* name);
+
 // True when a directory query that returned `status` has listed every entry: no more files, or,
 // on the first query, no file at all (the root of an empty FAT volume, which lists no ".").
 bool listing_has_ended(std::uint32_t status, bool first_query);

@@ -66,3 +66,18 @@ TEST(Win32Names, AQuoteThatEndsTheRootIsTheBackslashTyped) {
         EXPECT_EQ(typed, mended);
     }
 }
+
+// A root opened in its parent is the entry it names only when the system names it there.
+TEST(Win32Names, AnEntryOpenedInItsParentIsTheNameInIt) {
+    const auto entry_of = [](std::u16string entry, std::u16string parent, const char16_t* name) {
+        return is_entry_of(entry.data(), entry.size(), parent.data(), parent.size(), name);
+    };
+    EXPECT_TRUE(entry_of(u"\\L\\Далеко", u"\\L", u"Далеко"));
+    EXPECT_TRUE(entry_of(u"\\Жёлтый", u"\\", u"ЖЁЛТЫЙ"));
+    EXPECT_TRUE(entry_of(u"\\L\\Zz", u"\\L", u"zZ"));
+    EXPECT_FALSE(entry_of(u"\\L\\out", u"\\L", u"Ссылка"));
+    EXPECT_FALSE(entry_of(u"\\L\\far\\away", u"\\L", u"far"));
+    EXPECT_FALSE(entry_of(u"\\Lx\\away", u"\\L", u"x\\away"));
+    EXPECT_FALSE(entry_of(u"\\M\\a", u"\\L", u"a"));
+    EXPECT_FALSE(entry_of(u"\\Ab", u"\\", u"Ac"));
+}

@@ -67,6 +67,7 @@ list_tree() {
 
 # How a case runs the tool.
 plain() { "$@"; }
+from_elsewhere() { (cd "$from" && "$@"); }
 old_filesystem() { LD_PRELOAD=$shim "$@"; }
 few_descriptors() { (ulimit -n 7 && exec "$@" 3>&- 4>&- 5>&- 6>&-); }
 reader_gone() { (exec 3<>"$work/fifo" 4>"$work/fifo" 3<&- && exec "$@" >&4); }
@@ -209,10 +210,18 @@ NeverEntersALinkedDirectoryOnWindows() {
     before=(out/Я root/Фото/ "root/Foto -> ../out" "root/Ссылка -> ../out")
     lines=("left as is, name taken: root/Фото" "left as is, not supported: root/Ссылка")
 }
+# From any working directory, which Wine resolves names against: from "/", from the root's parent,
+# and from inside the target, which is then in use.
 ARootThatIsALinkIsWalkedButNeverMovesItsTarget() {
-    where=windows runner=plain status=2 args=(Ссылка) ordered=1
+    local root=$base/tree/Ссылка from
+    where=windows runner=from_elsewhere status=2 args=("$root") ordered=1
     before=(out/Я "Ссылка -> out") after=("out/YA = out/Я" "Ссылка -> out")
-    lines=("rename file from Ссылка/Я to Ссылка/YA" "left as is, not supported: Ссылка")
+    for from in / "$base/tree" "$base/tree/out"; do
+        lines=("rename file from $root/Я to $root/YA")
+        [[ $from == */out ]] && lines+=("left as is, in use: $root") ||
+            lines+=("left as is, not supported: $root")
+        check
+    done
 }
 # A line shows control characters as their pictures (U+2401, U+241B, U+2421); names keep them.
 # Names in KOI8-R (пёс.txt) and CP1251 (Рёрих.jpg, Москва.txt), and an overlong form, are no
