@@ -395,7 +395,7 @@ bool is_text_name(const char16_t* /*name*/) {
 
 bool is_directory(const char16_t* path) {
     HANDLE handle = nullptr;
-    if (path[0] == u'\0' ||
+    if (path[0] == u'\0' || names_device(path) ||
         open_by_path(path, FILE_READ_ATTRIBUTES | SYNCHRONIZE, &handle) != Outcome::done) {
         return false;
     }

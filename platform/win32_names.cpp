@@ -3,8 +3,12 @@
 
 namespace {
 
-constexpr char16_t to_upper_ascii(char16_t unit) {
-    return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - (u'a' - u'A')) : unit;
+// The capital of a Latin or Russian small letter; any other unit as it is.
+constexpr char16_t capital(char16_t unit) {
+    return (unit >= u'a' && unit <= u'z') || (unit >= u'а' && unit <= u'я')
+               ? static_cast<char16_t>(unit - 0x20)
+           : unit >= u'ѐ' && unit <= u'џ' ? static_cast<char16_t>(unit - 0x50)
+                                          : unit;
 }
 
 bool is_device_digit(char16_t unit) {
@@ -16,7 +20,7 @@ bool is_device_digit(char16_t unit) {
 bool spells(const char16_t* name, std::size_t length, const char16_t* word) {
     std::size_t i = 0;
     for (; i < length && word[i] != u'\0'; ++i) {
-        if (to_upper_ascii(name[i]) != word[i]) {
+        if (capital(name[i]) != word[i]) {
             return false;
         }
     }
@@ -34,7 +38,8 @@ bool is_reserved_device_name(const char16_t* name) {
         --base;
     }
     if (spells(name, base, u"CON") || spells(name, base, u"PRN") || spells(name, base, u"AUX") ||
-        spells(name, base, u"NUL")) {
+        spells(name, base, u"NUL") || spells(name, base, u"CONIN$") ||
+        spells(name, base, u"CONOUT$")) {
         return true;
     }
     return base == 4 && (spells(name, 3, u"COM") || spells(name, 3, u"LPT")) &&
@@ -42,10 +47,7 @@ bool is_reserved_device_name(const char16_t* name) {
 }
 
 bool has_stripped_ending(const char16_t* name) {
-    std::size_t length = 0;
-    while (name[length] != u'\0') {
-        ++length;
-    }
+    const std::size_t length = text_length(name);
     return length > 0 && (name[length - 1] == u'.' || name[length - 1] == u' ');
 }
 
@@ -105,25 +107,29 @@ Outcome outcome_of_status(std::uint32_t status) {
 }
 
 void mend_typed_root(char16_t* argument) {
-    std::size_t length = 0;
-    while (argument[length] != u'\0') {
-        ++length;
+    std::size_t end = text_length(argument);
+    while (end > 0 && (argument[end - 1] == u' ' || argument[end - 1] == u'\t')) {
+        --end;
     }
-    if (length > 0 && argument[length - 1] == u'"') {
-        argument[length - 1] = u'\\';
+    if (end > 0 && argument[end - 1] == u'"') {
+        argument[end - 1] = u'\\';
+        argument[end] = u'\0';
     }
 }
 
-namespace {
-
-// The capital of a Latin or Russian small letter; any other unit as it is.
-char16_t capital(char16_t unit) {
-    return (unit >= u'a' && unit <= u'z') || (unit >= u'а' && unit <= u'я') ? unit - 0x20
-           : unit >= u'ѐ' && unit <= u'џ'                                   ? unit - 0x50
-                                                                            : unit;
+bool names_device(const char16_t* path) {
+    if (path[0] == u'\\' && path[1] == u'\\' && (path[2] == u'.' || path[2] == u'?') &&
+        path[3] == u'\\') {
+        return path[2] == u'.';  // \\?\ is taken as it is typed, a directory "nul" and all
+    }
+    std::size_t start = 0;
+    for (std::size_t i = 0; path[i] != u'\0'; ++i) {
+        if (path[i] == u'\\' || path[i] == u'/' || (i == 1 && path[i] == u':')) {
+            start = i + 1;
+        }
+    }
+    return is_reserved_device_name(path + start);
 }
-
-}  // namespace
 
 bool is_entry_of(const char16_t* entry, std::size_t entry_units, const char16_t* parent,
                  std::size_t parent_units, const char16_t* name) {

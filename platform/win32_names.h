@@ -10,7 +10,8 @@
 #include "platform/platform.h"
 
 // True when `name` (one path component) is a reserved DOS device name: CON, PRN, AUX, NUL,
-// COM0-COM9, LPT0-LPT9, or COM and LPT with a superscript one, two or three; in any letter case,
+// COM0-COM9, LPT0-LPT9, COM and LPT with a superscript one, two or three, CONIN$ or CONOUT$ (the
+// console); in any letter case,
 // alone or before an extension or a stream (what follows the first dot or colon), trailing spaces
 // before it ignored. Win32 opens the device, in whatever directory the name stands.
 bool is_reserved_device_name(const char16_t* name);
@@ -40,7 +41,13 @@ bool listing_has_ended(std::uint32_t status, bool first_query);
 // does not name.
 Outcome outcome_of_status(std::uint32_t status);
 
-// cmd hands `"D:\My photos\"` over as `D:\My photos"`, the runtime reading `\"` as a quote. A
-// quote is never part of a Windows path, so one that ends `argument` is turned back into the
-// backslash that was typed.
+// cmd hands `"D:\My photos\"` over as `D:\My photos"`, the runtime reading `\"` as a quote, and
+// keeps the spaces typed before a `>` or a `|` after it. A quote is never part of a Windows
+// path, so one that ends `argument`, but for spaces and tabs, is turned back into the backslash
+// that was typed, and what follows it dropped.
 void mend_typed_root(char16_t* argument);
+
+// True when Win32 opens `path` as a device, never a directory: its last component a reserved
+// device name (nul, AUX, COM1, NUL.txt), or the path in the \\.\ namespace. A \\?\ path names
+// the entry as typed.
+bool names_device(const char16_t* path);

@@ -1,13 +1,13 @@
 // The Windows rules as tables: device names, stripped endings, reparse tags, NT statuses, the typed
-// root.
+// root, and the root's handle in its parent.
 #include "platform/win32_names.h"
 
 #include <gtest/gtest.h>
 
 TEST(Win32Names, Table) {
-    for (const char16_t* name :
-         {u"Nul", u"nul.txt", u"PRN", u"aux.tar.gz", u"con", u"Lpt1", u"LPT9.log", u"com0",
-          u"COM\u00B9", u"Com\u00B2", u"Lpt\u00B3.txt", u"Nul .txt", u"Nul:stream", u"Nul."}) {
+    for (const char16_t* name : {u"Nul", u"nul.txt", u"PRN", u"aux.tar.gz", u"con", u"Lpt1",
+                                 u"LPT9.log", u"com0", u"COM\u00B9", u"Com\u00B2", u"Lpt\u00B3.txt",
+                                 u"Nul .txt", u"Nul:stream", u"Nul.", u"CONIN$", u"conout$"}) {
         EXPECT_TRUE(is_reserved_device_name(name)) << std::u16string(name).size();
     }
     for (const char16_t* name : {u"Nulevoj.txt", u"Nu", u"xNul", u"Lpt10", u"Lpt", u"ComA",
@@ -58,12 +58,24 @@ TEST(Win32Names, AQuoteThatEndsTheRootIsTheBackslashTyped) {
         {u"D:\\My photos\"", u"D:\\My photos\\"},
         {u"D:\"", u"D:\\"},
         {u"\"", u"\\"},
+        {u"D:\\x\" \t ", u"D:\\x\\"},
         {u"a\"b", u"a\"b"},
-        {u"Фото", u"Фото"},
+        {u"Архив ", u"Архив "},
         {u"", u""}};
     for (auto [typed, mended] : table) {
         mend_typed_root(typed.data());
-        EXPECT_EQ(typed, mended);
+        EXPECT_EQ(typed.c_str(), mended);
+    }
+}
+
+// What Win32 opens as a device is never taken for a directory.
+TEST(Win32Names, DevicesAreNoDirectories) {
+    for (const char16_t* path : {u"nul", u"AUX", u"COM1", u"NUL.txt", u"\\\\.\\C:", u"D:\\x\\nul",
+                                 u"C:con", u"x/Conin$"}) {
+        EXPECT_TRUE(names_device(path)) << std::u16string(path).size();
+    }
+    for (const char16_t* path : {u"\\\\?\\D:\\x\\nul", u"Nulevoj", u"D:\\nul\\x", u"."}) {
+        EXPECT_FALSE(names_device(path)) << std::u16string(path).size();
     }
 }
 

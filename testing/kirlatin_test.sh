@@ -85,10 +85,12 @@ unprivileged() {
     status=$? && chmod -R u+rwX . && return $status
 }
 # From a batch file that cmd runs, the root typed in quotes with a trailing backslash, which
-# reaches the tool as a quote.
+# reaches the tool as a quote, and the output sent to a file, whose space before ">" cmd hands on.
 from_batch() {
-    printf '@"%s" "%s\\"\r\n' "$("$1" winepath -w "$2")" "${@: -1}" >"$work/run.bat"
+    printf '@"%s" "%s\\" >"%s"\r\n' "$("$1" winepath -w "$2")" "${@: -1}" \
+        "$("$1" winepath -w "$work/log")" >"$work/run.bat"
     "$1" cmd /c "$("$1" winepath -w "$work/run.bat")"
+    local status=$? && cat "$work/log" && return $status
 }
 # Standard output a non-blocking pipe of one page, read only after a second: writes meet EAGAIN.
 nonblocking() {
@@ -237,21 +239,23 @@ HostileNamesAreRenamedAsNamesAndNothingIsOpened() {
         printf 'rename file from ./%s to ./%s\n' ␁␛␡Жук ␁␛␡Zhuk "${before[4]}" \
             "${before[4]%Жук}Zhuk" Канал Kanal "Ключ␊left as is" "Klyuch␊left as is")
 }
-# Win32 reads "Фото." as "Фото", "Nul" as a device in any directory, and "ya" as "YA": no
-# such name is made. Directories that already bear one are walked all the same.
+# Win32 reads "Фото." as "Фото", "Nul" and "Conin$" as devices in any directory, and "ya" as
+# "YA": no such name is made. Directories that already bear one are walked all the same.
 NamesWin32WouldReadAsOthersAreNeverMade() {
     where=windows runner=plain status=2 args=(.) ordered=0
     before=(Фото. Фото "Лето /Море" Ауx.txt Лпт1.log Нул Прн.txt Цом9 Цон/ Я ya nul/Файл
-        aux/Кот/ Com1.backup/Я)
+        aux/Кот/ Com1.backup/Я Цонин$ Цоноут$.txt)
     after=("Foto = Фото" "Лето /More = Лето /Море" "nul/Fajl = nul/Файл"
         "Com1.backup/YA = Com1.backup/Я" Цон/ aux/Kot/)
-    for kept in Фото. Ауx.txt Лпт1.log Нул Прн.txt Цом9 Я ya; do after+=("$kept = $kept"); done
+    for kept in Фото. Ауx.txt Лпт1.log Нул Прн.txt Цом9 Я ya Цонин$ Цоноут$.txt; do
+        after+=("$kept = $kept")
+    done
     mapfile -t lines < <(printf '%s\n' "rename file from ./Фото to ./Foto" \
         "left as is, name taken: ./Я" "rename file from ./Лето /Море to ./Лето /More" \
         "rename file from ./nul/Файл to ./nul/Fajl" "rename directory from ./aux/Кот to ./aux/Kot" \
         "rename file from ./Com1.backup/Я to ./Com1.backup/YA"
         printf 'left as is, reserved name: ./%s\n' Ауx.txt "Лето " Лпт1.log Нул Прн.txt Фото. \
-            Цом9 Цон)
+            Цом9 Цон Цонин$ Цоноут$.txt)
 }
 # A line too long is fitted: each path keeps its end, behind "…".
 PathsOf259UnitsAreRenamedAndLongerOnesLeftAsIs() {
@@ -299,11 +303,14 @@ ARootInItsLongFormIsWalkedAndRenamed() {
         "rename directory from $long\\Фото to $long\\Foto")
 }
 # The root is checked before anything is touched; its end is shown, never from within a
-# surrogate pair, however long it is.
+# surrogate pair, however long it is. A device, which Windows opens by these names, is no
+# directory.
 RootsThatAreNoDirectoryAreRefused() {
     local euro=$(repeat € 246)
     where=both runner=plain status=1 ordered=1 before=(Фото/ Море) after=unchanged
-    for args in "" Нет Море; do args=("$args") lines=("$args not exist") && check; done
+    for args in "" Нет Море nul AUX COM1 NUL.txt '\\.\C:'; do
+        args=("$args") lines=("$args not exist") && check
+    done
     args=("$(repeat ж 300)😀$euro") lines=("…$euro not exist") && check
     args=() lines=("use: kirlatin.exe rootdir") && check
     args=(. .) && check
