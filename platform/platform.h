@@ -103,6 +103,12 @@ Outcome open_root_parent(const char16_t* path, Directory** opened);
 // reads as another once it meets it in a path, which the walk then opens by its path.
 Outcome open_root(Directory* parent, const char16_t* name, Directory** opened);
 
+// The name under which the held parent stores the root typed as `typed`, into `stored`: where the
+// system reads a name loosely (in any letter case, by its 8.3 short form, without the dots and
+// spaces Win32 drops from its end), the root's own name. False, with `stored` untouched, where it
+// cannot be told; the root is then renamed by its name as typed.
+bool stored_root_name(Directory* parent, const char16_t* typed, PathBuffer& stored);
+
 // Opens the root by its path as typed, following a link: when it has no held parent, or cannot
 // be opened in it. OPEN_ROOT_OUTCOMES.
 Outcome open_root_path(const char16_t* path, Directory** opened);

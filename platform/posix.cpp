@@ -518,6 +518,11 @@ Outcome open_root(Directory* parent, const char16_t* name, Directory** opened) {
                           OPEN_ROOT_OUTCOMES, opened);
 }
 
+// Linux and macOS read a name as it is spelled on their own file systems.
+bool stored_root_name(Directory*, const char16_t*, PathBuffer&) {
+    return false;
+}
+
 Outcome open_directory(Directory* parent, const char16_t* name, Directory** opened) {
     char bytes[PATH_BYTES];
     if (!to_bytes(name, bytes)) {

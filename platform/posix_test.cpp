@@ -161,26 +161,29 @@ TEST_F(Posix, AMoveCutShortIsFinishedAndWhatAUserMadeIsKept) {
 // With the stand-in for a file system without RENAME_NOREPLACE and entry types preloaded: each
 // kind is asked of the entry itself; a file moves by a hard link; a file that cannot be linked,
 // one whose link cannot be told from it, and a directory move onto a claim of their new name.
-// Where the old name cannot be removed ("Упрям…", as in an append-only directory), neither can
-// the link or the claim ("Upryam…"): each is told, the claim keeps its note, and no later move
-// finishes them.
+// Where the old name cannot be removed ("Упрям…", as in an append-only directory), the link is
+// undone; where neither can the link or the claim be ("Upryam…"), each is told, the claim keeps
+// its note, and no later move finishes them.
 TEST_F(Posix, WithoutTheNoReplaceRenameEveryMoveStillNeverReplaces) {
     const char* preload = getenv("LD_PRELOAD");
     if (preload == nullptr || std::string(preload).find("old_filesystem") == std::string::npos) {
         GTEST_SKIP() << "runs with the older file system's stand-in preloaded";
     }
-    make("Море Упрямый Упрямая/ Копия Двойник Занято Taken Дом/ Сад/ Sad/inside Ссылка@Дом");
+    make(
+        "Море Упрямый Упрямец Упрямая/ Копия Двойник Занято Taken Дом/ Сад/ Sad/inside "
+        "Ссылка@Дом");
     std::map<std::u16string, EntryKind> kinds;
     for (DirEntry entry; read_entry(dir, &entry) == Listing::entry;) {
         kinds[entry.name] = entry.kind;
     }
-    EXPECT_EQ(kinds.size(), 11u);
+    EXPECT_EQ(kinds.size(), 12u);
     EXPECT_EQ(kinds[u"Дом"], EntryKind::directory);
     EXPECT_EQ(kinds[u"Ссылка"], EntryKind::link);
     EXPECT_EQ(kinds[u"Море"], EntryKind::other);
     const Outcome denied = Outcome::no_permission;
     std::map<std::string, Expected> moves = {
         {"Упрямый", {"Upryamyj", denied, Leftover::second_name}},
+        {"Упрямец", {"Stubborn", denied}},
         {"Упрямая", {"Upryamaya", denied, Leftover::claim}},
         {"Занято", {"Taken", taken}},
         {"Сад", {"Sad", taken}}};
@@ -195,8 +198,8 @@ TEST_F(Posix, WithoutTheNoReplaceRenameEveryMoveStillNeverReplaces) {
     EXPECT_EQ(left(),
               ".kirlatin-Упрямая/ Dom/ Dvojnik=Двойник Kopiya=Копия More=Море Sad/ "
               "Sad/inside=Sad/inside Ssylka@Дом Taken=Taken Upryamaya/ Upryamyj=Упрямый "
-              "Занято=Занято Сад/ Упрямая/ Упрямый=Упрямый");
-    for (const char* stubborn : {"Упрямый", "Upryamyj", "Упрямая", "Upryamaya"}) {
+              "Занято=Занято Сад/ Упрямая/ Упрямец=Упрямец Упрямый=Упрямый");
+    for (const char* stubborn : {"Упрямый", "Upryamyj", "Упрямец", "Упрямая", "Upryamaya"}) {
         fs::rename(root / stubborn, root / ("removable-" + std::string(stubborn)));
     }
 }

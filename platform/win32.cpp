@@ -93,20 +93,29 @@ bool query(HANDLE handle, void* information, ULONG length, FILE_INFORMATION_CLAS
     return NT_SUCCESS(NtQueryInformationFile(handle, &io, information, length, kind));
 }
 
+// The path, within its volume, of the file a handle was opened on (FileNameInformation).
+struct Named {
+    FILE_NAME_INFORMATION information;
+    WCHAR rest[SYSTEM_PATH_UNITS];
+    std::size_t units = 0;
+    bool read(HANDLE handle) {
+        units = query(handle, this, sizeof information + sizeof rest, FileNameInformation)
+                    ? information.FileNameLength / sizeof(WCHAR)
+                    : 0;
+        return units > 0;
+    }
+    const char16_t* text() const { return reinterpret_cast<const char16_t*>(information.FileName); }
+};
+
 // True when `entry` was opened as `name` of `parent` itself, not through a link to elsewhere:
 // the path each handle was opened on, within its volume, says so. False when either cannot be
 // read.
 bool opened_in(HANDLE entry, HANDLE parent, const char16_t* name) {
-    struct Named {
-        FILE_NAME_INFORMATION information;
-        WCHAR rest[SYSTEM_PATH_UNITS];
-    } entry_name, parent_name;
-    return query(entry, &entry_name, sizeof entry_name, FileNameInformation) &&
-           query(parent, &parent_name, sizeof parent_name, FileNameInformation) &&
-           is_entry_of(reinterpret_cast<const char16_t*>(entry_name.information.FileName),
-                       entry_name.information.FileNameLength / sizeof(WCHAR),
-                       reinterpret_cast<const char16_t*>(parent_name.information.FileName),
-                       parent_name.information.FileNameLength / sizeof(WCHAR), name);
+    Named entry_name;
+    Named parent_name;
+    return entry_name.read(entry) && parent_name.read(parent) &&
+           is_entry_of(entry_name.text(), entry_name.units, parent_name.text(), parent_name.units,
+                       name);
 }
 
 // Opens the directory at path, resolved once as Win32 resolves it, through its \\?\ form: a long
@@ -261,6 +270,33 @@ NTSTATUS rename_within(HANDLE entry, Directory* dir, const char16_t* new_name) {
         FileRenameInformation);
 }
 
+// The name of the entry `entry` opened in `parent`, as the volume stores it: the last component of
+// the path the system gives the handle, when that path is one component in the parent's. False,
+// with `stored` untouched, where it cannot be read, or the system followed a link to elsewhere.
+bool stored_name_of(HANDLE entry, HANDLE parent, PathBuffer& stored) {
+    Named entry_name;
+    Named parent_name;
+    if (!entry_name.read(entry) || !parent_name.read(parent)) {
+        return false;
+    }
+    std::size_t start = entry_name.units;
+    while (start > 0 && entry_name.text()[start - 1] != u'\\') {
+        --start;
+    }
+    PathBuffer name;
+    const std::size_t units = entry_name.units - start;
+    for (std::size_t i = 0; i < units && i < PATH_UNITS; ++i) {
+        name[i] = entry_name.text()[start + i];
+    }
+    if (units >= PATH_UNITS) {
+        return false;
+    }
+    name[units] = u'\0';
+    return is_entry_of(entry_name.text(), entry_name.units, parent_name.text(), parent_name.units,
+                       name) &&
+           format_text(stored, u"%s", name);
+}
+
 }  // namespace
 
 Outcome open_root_parent(const char16_t* path, Directory** opened) {
@@ -277,6 +313,26 @@ Outcome open_root_path(const char16_t* path, Directory** opened) {
 
 // The root is opened as Win32 would read its typed name, so a name Win32 would strip the end of
 // is not opened here, but by its path.
+bool stored_root_name(Directory* parent, const char16_t* typed, PathBuffer& stored) {
+    // Win32 drops a last component's trailing dots and spaces; the typed root was opened so.
+    PathBuffer name;
+    format_text(name, u"%s", typed);
+    for (std::size_t end = text_length(name); end > 0 && has_stripped_ending(name); --end) {
+        name[end - 1] = u'\0';
+    }
+    HANDLE entry = nullptr;
+    if (names_stream(name) ||
+        !NT_SUCCESS(open_relative(parent->handle, name, FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                  ANY_SHARING, FILE_OPEN_REPARSE_POINT, &entry))) {
+        return false;
+    }
+    PathBuffer found;
+    const bool told = stored_name_of(entry, parent->handle, found) && may_read_as(typed, found) &&
+                      format_text(stored, u"%s", found);
+    NtClose(entry);
+    return told;
+}
+
 Outcome open_root(Directory* parent, const char16_t* name, Directory** opened) {
     if (names_stream(name) || has_stripped_ending(name)) {
         return Outcome::reserved_name;

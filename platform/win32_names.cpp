@@ -146,3 +146,18 @@ bool is_entry_of(const char16_t* entry, std::size_t entry_units, const char16_t*
     }
     return true;
 }
+
+bool may_read_as(const char16_t* typed, const char16_t* stored) {
+    std::size_t end = text_length(typed);
+    while (end > 0 && (typed[end - 1] == u'.' || typed[end - 1] == u' ')) {
+        --end;
+    }
+    bool same = end == text_length(stored);
+    for (std::size_t i = 0; i < end; ++i) {
+        if (typed[i] == u'~') {
+            return true;
+        }
+        same = same && capital(typed[i]) == capital(stored[i]);
+    }
+    return same;
+}

@@ -33,6 +33,11 @@ bool is_link_reparse_tag(std::uint32_t tag);
 bool is_entry_of(const char16_t* entry, std::size_t entry_units, const char16_t* parent,
                  std::size_t parent_units, const char16_t* name);
 
+// True when Win32 may have read `typed`, one component, as the entry stored as `stored`: the same
+// name in other letter case or without the dots and spaces Win32 drops from its end, or an 8.3
+// short name (one with a "~"). Not so for a link's target, which Wine opens in the link's place.
+bool may_read_as(const char16_t* typed, const char16_t* stored);
+
 // True when a directory query that returned `status` has listed every entry: no more files, or,
 // on the first query, no file at all (the root of an empty FAT volume, which lists no ".").
 bool listing_has_ended(std::uint32_t status, bool first_query);

@@ -93,3 +93,12 @@ TEST(Win32Names, AnEntryOpenedInItsParentIsTheNameInIt) {
     EXPECT_FALSE(entry_of(u"\\M\\a", u"\\L", u"a"));
     EXPECT_FALSE(entry_of(u"\\Ab", u"\\", u"Ac"));
 }
+
+TEST(Win32Names, ARootIsReadAsItsStoredNameOnlyWhereWin32ReadsItSo) {
+    EXPECT_TRUE(may_read_as(u"ЖЁЛТЫЙ", u"Жёлтый"));
+    EXPECT_TRUE(may_read_as(u"архив. .", u"Архив"));
+    EXPECT_TRUE(may_read_as(u"____~JLM", u"Жёлтый"));
+    EXPECT_FALSE(may_read_as(u"Ссылка", u"out"));
+    EXPECT_FALSE(may_read_as(u"Архив", u"Архивы"));
+    EXPECT_FALSE(may_read_as(u"Архивы", u"Архив"));
+}

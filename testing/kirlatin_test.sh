@@ -297,6 +297,18 @@ ARootThroughDotDotIsWalkedWhole() {
         "rename file from Море/Июнь/../Avgust/Я to Море/Июнь/../Avgust/YA"
         "rename directory from Море/Июнь/../Октябрь to Море/Июнь/../Oktyabr'")
 }
+# Windows reads a name in any letter case, by its 8.3 short form (as `dir /x` shows it), and
+# without the dots Win32 drops from its end: the root is renamed by the name its parent stores.
+ARootIsRenamedByTheNameItsParentStores() {
+    local short=
+    [ $platform = windows ] && short=$(mkdir -p "$work/short/Жёлтый" && cd "$work/short" &&
+        "${tool[0]}" cmd /c dir /x 2>/dev/null | grep -o '[^ ]*~[^ ]*')
+    where=windows runner=plain status=0 ordered=1 before=(Жёлтый/Я) after=("ZHeltyj/YA = Жёлтый/Я")
+    for typed in ЖЁЛТЫЙ жёлтый. "$short"; do
+        args=("$typed") lines=("rename file from $typed/Я to $typed/YA"
+            "rename directory from $typed to ZHeltyj") && check
+    done
+}
 AFolderTypedInCmdWithATrailingBackslashIsWalked() {
     where=windows runner=from_batch status=0 args=("My photos") ordered=1
     before=("My photos/Я")

@@ -26,9 +26,12 @@ std::u16string in(const std::u16string& dir, const std::u16string& name) {
     return dir.empty() ? name : dir + u"/" + name;
 }
 
+// The entry at path, or at the path stored for it where it is read loosely.
 std::list<MemoryEntry>::iterator find(const std::u16string& path) {
+    const std::u16string& stored =
+        path == memory_platform::read_loosely.first ? memory_platform::read_loosely.second : path;
     return std::find_if(entries.begin(), entries.end(),
-                        [&](const MemoryEntry& entry) { return entry.path == path; });
+                        [&](const MemoryEntry& entry) { return entry.path == stored; });
 }
 
 // The directory at path ("." and "" are the current one, a trailing "/" is dropped), narrowed to
@@ -44,7 +47,7 @@ Outcome hold(std::u16string path, const Outcome (&outcomes)[N], Directory** open
                             : found->kind != EntryKind::directory  ? Outcome::gone
                                                                    : Outcome::done;
     if (outcome == Outcome::done) {
-        *opened = new Directory{path, entries.begin()};
+        *opened = new Directory{found == entries.end() ? path : found->path, entries.begin()};
         ++memory_platform::open_directories;
     }
     return narrow_outcome(outcome, outcomes);
@@ -55,12 +58,14 @@ Outcome hold(std::u16string path, const Outcome (&outcomes)[N], Directory** open
 namespace memory_platform {
 
 std::u16string printed;
+std::pair<std::u16string, std::u16string> read_loosely;
 std::size_t stop_at_lines;
 int open_directories;
 
 void reset(std::initializer_list<std::u16string> paths) {
     entries.clear();
     printed.clear();
+    read_loosely = {};
     stop_at_lines = SIZE_MAX;
     for (std::u16string path : paths) {
         const char16_t last = path.back();
@@ -96,6 +101,11 @@ Outcome open_root_parent(const char16_t* path, Directory** opened) {
 
 Outcome open_root(Directory* parent, const char16_t* name, Directory** opened) {
     return hold(in(parent->path, name), OPEN_ROOT_OUTCOMES, opened);
+}
+
+bool stored_root_name(Directory*, const char16_t* typed, PathBuffer& stored) {
+    return typed == memory_platform::read_loosely.first &&
+           format_text(stored, u"%s", memory_platform::read_loosely.second.c_str());
 }
 
 Outcome open_root_path(const char16_t* path, Directory** opened) {

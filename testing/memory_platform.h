@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <initializer_list>
 #include <string>
+#include <utility>
 
 #include "platform/platform.h"
 
@@ -33,7 +34,9 @@ MemoryEntry& at(const std::u16string& path);
 // Every entry's path, in listing order, with "/" after a directory, each on a line.
 std::u16string tree();
 
-extern std::u16string printed;     // every line printed since reset
+extern std::u16string printed;  // every line printed since reset
+// A name as typed, which finds the entry stored under the other (as Windows reads names loosely).
+extern std::pair<std::u16string, std::u16string> read_loosely;
 extern std::size_t stop_at_lines;  // a stop is requested once this many lines are printed
 extern int open_directories;       // opened and not closed yet
 

@@ -203,25 +203,35 @@ struct RootRename {
     bool due = false;                 // the root's own name holds letters of the table
     Outcome refusal = Outcome::done;  // why it cannot be renamed; done when it can
     Directory* parent = nullptr;      // the directory that holds it, open when it can
+    PathBuffer name;                  // its name as its parent stores it
     PathBuffer latin;                 // its Latin name
     PathBuffer new_path;
 };
 
-// Makes ready the rename of the root `name`, held by the directory at parent_path, whose path
-// for people ends in `separators`. Only the root's own name may change: a parent path that
+// Makes ready the rename of the root typed as `typed`, held by the directory at parent_path, whose
+// path for people ends in `separators`. Only the root's own name may change: a parent path that
 // changes too would carry it out of the place the user named. The parent is opened to reach the
-// root alone, so that it need not be readable.
-void prepare_root_rename(const char16_t* parent_path, const char16_t* name,
+// root alone, so that it need not be readable; it tells the name it stores the root under, which
+// is the one transliterated (on Windows, typed in other letter case or in its short form).
+void prepare_root_rename(const char16_t* parent_path, const char16_t* typed,
                          const char16_t* separators, RootRename* rename) {
-    bool fit = false;
-    const bool text = is_text_name(name);
-    rename->due = !text || latinize_name(name, rename->latin, &fit);
-    if (!rename->due) {
-        return;
+    // The root stood there a moment ago, so a parent that cannot be found (a share's server,
+    // on Windows) leaves the root with a line all the same.
+    const Outcome opened = open_root_parent(parent_path, &rename->parent);
+    if (opened != Outcome::done || !stored_root_name(rename->parent, typed, rename->name)) {
+        format_text(rename->name, u"%s", typed);  // a component of a path that fit
     }
+    bool fit = false;
+    const bool text = is_text_name(rename->name);
+    rename->due = !text || latinize_name(rename->name, rename->latin, &fit);
     PathBuffer parent_latin;
     bool parent_fit = false;
-    if (!text) {
+    if (!rename->due) {
+        if (rename->parent != nullptr) {  // held, it would keep the root's siblings from moving
+            close_directory(rename->parent);
+            rename->parent = nullptr;
+        }
+    } else if (!text) {
         rename->refusal = Outcome::not_text;
     } else if (latinize_name(parent_path, parent_latin, &parent_fit)) {
         rename->refusal = Outcome::failed;
@@ -229,9 +239,6 @@ void prepare_root_rename(const char16_t* parent_path, const char16_t* name,
                !format_text(rename->new_path, u"%s%s%s", parent_path, rename->latin, separators)) {
         rename->refusal = Outcome::path_too_long;
     } else {
-        // The root stood there a moment ago, so a parent that cannot be found (a share's server,
-        // on Windows) leaves the root with a line all the same.
-        const Outcome opened = open_root_parent(parent_path, &rename->parent);
         rename->refusal = opened == Outcome::gone ? Outcome::failed : opened;
     }
 }
@@ -271,7 +278,7 @@ std::size_t rename_tree(const char16_t* root) {
     if (rename.due && !stop_requested()) {
         Leftover left = Leftover::none;
         const Outcome moved = rename.refusal == Outcome::done
-                                  ? move_without_replacing(rename.parent, name, rename.latin,
+                                  ? move_without_replacing(rename.parent, rename.name, rename.latin,
                                                            EntryKind::directory, &left)
                                   : rename.refusal;
         if (moved == Outcome::done) {

@@ -89,6 +89,16 @@ TEST(RenameTree, ARootOrParentGoneByTheTimeItIsOpenedIsTold) {
     }
 }
 
+// The root is renamed by the name its parent stores it under, and shown as typed.
+TEST(RenameTree, TheRootIsRenamedByTheNameItsParentStores) {
+    memory_platform::reset({u"Корень/Я"});
+    memory_platform::read_loosely = {u"КОРЕНЬ", u"Корень"};
+    std::u16string lines;
+    EXPECT_EQ(run(u"КОРЕНЬ", &lines), 0);
+    EXPECT_EQ(lines,
+              u"rename file from КОРЕНЬ/Я to КОРЕНЬ/YA\nrename directory from КОРЕНЬ to Koren'\n");
+}
+
 // A stop is taken between entries: the entry in hand is finished with its line, nothing after
 // it is touched, and the root keeps its name.
 TEST(RenameTree, AStopEndsTheWalkBeforeTheNextEntry) {
