@@ -396,9 +396,8 @@ serve_over_ssh() {
 # move cut short: the tree is transliterated whole, every file with what it held, and nothing the
 # tool made is left.
 cut_short() {
-    local i round
+    local i round before=() after=()
     fresh "$fs: killed at random moments, then run to the end"
-    before=() after=()
     for i in {1..40}; do
         before+=(Папка$i/Файл Файл$i) after+=("Papka$i/Fajl = Папка$i/Файл" "Fajl$i = Файл$i")
     done
@@ -466,6 +465,7 @@ unmount_filesystem() {
 # old name, so the second name a file was given and the claim a directory was given (with the
 # note that marks it) stay, each with its line, and a second run tells them again.
 append_only() {
+    local round after lines
     cd "$mnt" || return
     for round in 1 2; do
         name="append-only, run $round"
