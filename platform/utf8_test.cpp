@@ -8,8 +8,9 @@
 
 TEST(Utf8, Table) {
     const std::pair<std::string, std::u16string> cases[] = {
-        {"ab€abc€ \xc2\x80 \xdf\xbf \xe0\xa0\x80 \xe1\x80\x80 \xed\x9f\xbf 😀\xef\xbf\xbd",
-         u"ab€abc€ \u0080 \u07FF \u0800 \u1000 \uD7FF 😀\uFFFD"},
+        {"ab€abc€ \xc2\x80 \xdf\xbf \xe0\xa0\x80 \xe1\x80\x80 \xed\x9f\xbf 😀\xef\xbf\xbd"
+         "\xc2\x80\xc2\x80\xc2\x80\xc2\x80",
+         u"ab€abc€ \u0080 \u07FF \u0800 \u1000 \uD7FF 😀\uFFFD\u0080\u0080\u0080\u0080"},
         {"Москва 😀 \xf0\x90\x80\x80 \xf3\xbf\xbf\xbf \xf4\x8f\xb0\x80 \xf4\x8f\xbf\xbf",
          u"Москва 😀 \U00010000 \U000FFFFF \U0010FC00 \U0010FFFF"},
         // Cut short, not continued, overlong, an encoded surrogate, past U+10FFFF.

@@ -1,10 +1,12 @@
 // Makes the tool see a file system of an older kind (NFS, FUSE, kernels before 3.15): when
 // loaded with LD_PRELOAD, renameat2 refuses every call, with each error such systems give in
-// turn, and listings give no entry types (DT_UNKNOWN). A name that starts with "Упрям" or
-// "Upryam" cannot be removed, and one that starts with "Упрям" not renamed (EPERM), as in an
-// append-only directory; one that starts with "Копия" cannot be linked
-// (EPERM), as on exFAT; one that starts with "Двойник" has an inode number of its own per name,
-// as on sshfs.
+// turn, and listings give no entry types (DT_UNKNOWN). Names pick what else goes wrong:
+//   "Сбой" and a digit: renameat2 fails with the error of that index in `faults` instead, none of
+//     which a file system here gives on demand;
+//   "Упрям" or "Upryam": cannot be removed, and "Упрям" not renamed (EPERM), as in an
+//     append-only directory;
+//   "Копия": cannot be linked (EPERM), as on exFAT;
+//   "Двойник": has an inode number of its own per name, as on sshfs.
 #define _GNU_SOURCE
 #include <dirent.h>
 #include <dlfcn.h>
@@ -19,9 +21,11 @@
 int renameat2(int old_dir, const char* old_path, int new_dir, const char* new_path,
               unsigned int flags) {
     static const int refusals[] = {ENOSYS, EINVAL, EOPNOTSUPP};
+    static const int faults[] = {ENOSPC, EBUSY, EXDEV, EMFILE, EROFS, EIO, ELOOP};
     static unsigned int calls;
-    (void)old_dir, (void)old_path, (void)new_dir, (void)new_path, (void)flags;
-    errno = refusals[calls++ % 3];
+    (void)old_dir, (void)new_dir, (void)new_path, (void)flags;
+    errno =
+        STARTS(old_path, "Сбой") ? faults[old_path[strlen("Сбой")] - '0'] : refusals[calls++ % 3];
     return -1;
 }
 
