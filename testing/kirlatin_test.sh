@@ -376,7 +376,7 @@ filesystems() {
         [[ $fs == ext4 || $fs == exfat ]] && race
         [[ $fs == ntfs || $fs == exfat || $fs == sshfs ]] && cut_short
         # Its mount point, in the working directory, is never entered from above.
-        [[ $("${tool[@]}" "$work") == *"not listed, mount point: $work/mnt"* ]] || fail "$fs: in"
+        [[ $("${tool[@]}" "$work") == *"mount point: $work/mnt"* ]] || fail "mount point entered"
         unmount_filesystem
     done
 }
