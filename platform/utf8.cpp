@@ -9,6 +9,10 @@ bool is_continuation(unsigned char byte) {
     return (byte & 0xC0) == 0x80;
 }
 
+bool is_escape(char32_t unit) {
+    return unit >= ESCAPE_BASE + 0x80 && unit <= ESCAPE_BASE + 0xFF;
+}
+
 // Length of the valid UTF-8 sequence starting at bytes[0] (at most `left` bytes long), with its
 // code point in *code_point, or 0 when no valid sequence starts there. Overlong forms, encoded
 // surrogates and code points past U+10FFFF are invalid.
@@ -18,23 +22,11 @@ std::size_t decode_one(const unsigned char* bytes, std::size_t left, char32_t* c
         *code_point = lead;
         return 1;
     }
-    std::size_t size = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
     if (lead < 0xC2 || lead > 0xF4) {
         return 0;  // a continuation, an overlong lead, or past U+10FFFF
-    } else if (lead <= 0xDF) {
-        size = 2;
-    } else if (lead <= 0xEF) {
-        size = 3;
-        low = lead == 0xE0 ? 0xA0 : 0x80;
-        high = lead == 0xED ? 0x9F : 0xBF;
-    } else {
-        size = 4;
-        low = lead == 0xF0 ? 0x90 : 0x80;
-        high = lead == 0xF4 ? 0x8F : 0xBF;
     }
-    if (left < size || bytes[1] < low || bytes[1] > high) {
+    const std::size_t size = lead <= 0xDF ? 2 : lead <= 0xEF ? 3 : 4;
+    if (left < size) {
         return 0;
     }
     char32_t value = lead & (0x7F >> size);
@@ -43,6 +35,11 @@ std::size_t decode_one(const unsigned char* bytes, std::size_t left, char32_t* c
             return 0;
         }
         value = (value << 6) | (bytes[i] & 0x3F);
+    }
+    // The least code point each length may carry: anything less is an overlong form.
+    constexpr char32_t LEAST[] = {0x80, 0x800, 0x10000};
+    if (value < LEAST[size - 2] || (value >= 0xD800 && value <= 0xDFFF) || value > 0x10FFFF) {
+        return 0;
     }
     *code_point = value;
     return size;
@@ -122,7 +119,7 @@ bool utf16_to_utf8(const char16_t* text, std::size_t units, char* dest, std::siz
         // Past the run, ASCII is met only once dest is full, where no size fits.
         const char32_t unit = text[i];
         std::size_t size = 3;
-        if (unit >= ESCAPE_BASE + 0x80 && unit <= ESCAPE_BASE + 0xFF) {
+        if (is_escape(unit)) {
             size = 1;
         } else if (unit < 0x800) {
             size = 2;
@@ -160,13 +157,8 @@ bool utf16_to_utf8(const char16_t* text, std::size_t units, char* dest, std::siz
 
 bool holds_escaped_bytes(const char16_t* text) {
     for (std::size_t i = 0; text[i] != u'\0'; ++i) {
-        if (text[i] < 0xD800) {
-            continue;
-        }
-        if (text[i] <= 0xDBFF && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            ++i;  // a pair: one character
-        } else if (text[i] >= ESCAPE_BASE + 0x80 && text[i] <= ESCAPE_BASE + 0xFF) {
-            return true;
+        if (is_escape(text[i]) && (i == 0 || text[i - 1] < 0xD800 || text[i - 1] > 0xDBFF)) {
+            return true;  // a low surrogate of the escapes, not the end of a pair
         }
     }
     return false;

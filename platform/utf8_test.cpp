@@ -8,16 +8,17 @@
 
 TEST(Utf8, Table) {
     const std::pair<std::string, std::u16string> cases[] = {
-        {"ab€abc€ \xc2\x80 \xdf\xbf \xe0\xa0\x80 \xe1\x80\x80 \xed\x9f\xbf 😀\xef\xbf\xbd"
-         "\xc2\x80\xc2\x80\xc2\x80\xc2\x80",
-         u"ab€abc€ \u0080 \u07FF \u0800 \u1000 \uD7FF 😀\uFFFD\u0080\u0080\u0080\u0080"},
+        {"ab€abc€\xc2\x80\xc2\x80\xc2\x80\xc2\x80 \xdf\xbf \xe0\xa0\x80 \xe1\x80\x80 \xed\x9f\xbf "
+         "\xee\x80\x80 😀\xef\xbf\xbd",
+         u"ab€abc€\u0080\u0080\u0080\u0080 \u07FF \u0800 \u1000 \uD7FF \uE000 😀\uFFFD"},
         {"Москва 😀 \xf0\x90\x80\x80 \xf3\xbf\xbf\xbf \xf4\x8f\xb0\x80 \xf4\x8f\xbf\xbf",
          u"Москва 😀 \U00010000 \U000FFFFF \U0010FC00 \U0010FFFF"},
         // Cut short, not continued, overlong, an encoded surrogate, past U+10FFFF.
         {"\xff\xd0\x9c a\xd0 \xe2\x82!", u"\xDCFFМ a\xDCD0 \xDCE2\xDC82!"},
-        {"\xc0\xaf \xe0\x80\x80 \xf0\x80\x80\x80",
-         u"\xDCC0\xDCAF \xDCE0\xDC80\xDC80 \xDCF0\xDC80\xDC80\xDC80"},
-        {"\xed\xa0\x80 \xf4\x90\x80\x80", u"\xDCED\xDCA0\xDC80 \xDCF4\xDC90\xDC80\xDC80"},
+        {"\xc0\xaf \xe0\x80\x80 \xf0\x8f\xbf\xbf",
+         u"\xDCC0\xDCAF \xDCE0\xDC80\xDC80 \xDCF0\xDC8F\xDCBF\xDCBF"},
+        {"\xed\xa0\x80 \xed\xbf\xbf \xf4\x90\x80\x80",
+         u"\xDCED\xDCA0\xDC80 \xDCED\xDCBF\xDCBF \xDCF4\xDC90\xDC80\xDC80"},
         // The edges of each lead: a lone continuation, C1, F5, and E0's overlong end.
         {"\x80\xc1\xbf\xf5\x80\x80\x80 \xe0\x9f\xbf",
          u"\xDC80\xDCC1\xDCBF\xDCF5\xDC80\xDC80\xDC80 \xDCE0\xDC9F\xDCBF"},
@@ -34,7 +35,8 @@ TEST(Utf8, Table) {
                   &text != &cases[0].second && &text != &cases[1].second);
     }
     EXPECT_FALSE(holds_escaped_bytes(u"\xD800\xDC80 \xDC7F \xDD00 \xDBFF\xDBFF\xDC80"));
-    EXPECT_TRUE(holds_escaped_bytes(u"a\xDC80"));
+    EXPECT_TRUE(holds_escaped_bytes(u"a\xDC80") && holds_escaped_bytes(u"\xD7FF\xDC80") &&
+                holds_escaped_bytes(u"\xDC00\xDCFF"));
     // A buffer too small is refused, and never written past.
     units[3] = u'#';
     EXPECT_FALSE(utf8_to_utf16("Мир", 6, units, 3, &count));
