@@ -346,7 +346,7 @@ cut_short() {
 }
 
 filesystems() {
-    local where=both runner=plain args=(.) ordered=0 after=() fs i
+    local where=both runner=plain args=(.) ordered=0 after=() fs
     for fs in ext4 xfs btrfs ntfs exfat tmpfs sshfs; do
         mount_filesystem $fs || { echo "skip $fs: no root, loop device, FUSE or sshd" && continue; }
         # What a user made under a Latin name stays, empty as it may be. exFAT ignores case:
