@@ -1,7 +1,7 @@
 // The file-system services the tool takes from the operating system, and what each one promises.
 // The tool's own logic sees only UTF-16 text; each platform's implementation file converts at this
-// boundary and keeps its own types to itself. CMake builds exactly one implementation file; the
-// tests link a stand-in over an in-memory tree instead. Output and stop requests are output.h's.
+// boundary and keeps its own types to itself. CMake builds exactly one implementation file.
+// Output and stop requests are output.h's.
 //
 // Below the root the system is reached through open directories and bare names alone: a path the
 // tool composes is text for people, never looked up again, so no entry outside the tree can be
@@ -12,6 +12,10 @@
 
 // Every unit the platform takes as a separator between path components.
 extern const char16_t COMPONENT_SEPARATORS[];
+
+// The unit that follows a drive letter at the start of a path, where the system has drives: the
+// "D:" of "D:Архив" names drive D's current directory. u'\0' where it has none.
+extern const char16_t DRIVE_SEPARATOR;
 
 // The format that composes an entry's full path, for people to read, from its directory's path
 // and its bare name.
@@ -95,7 +99,7 @@ inline constexpr Outcome MOVE_OUTCOMES[] = {
 };
 
 // Opens the directory at `path` (empty: the current directory) that holds the root, only to reach
-// the root in it: it need not be readable, and is never listed. OPEN_ROOT_OUTCOMES.
+// the root in it: it need not be readable. OPEN_ROOT_OUTCOMES.
 Outcome open_root_parent(const char16_t* path, Directory** opened);
 
 // Opens the root the user named, `name` in its held parent, following a link: the directory
@@ -105,8 +109,9 @@ Outcome open_root(Directory* parent, const char16_t* name, Directory** opened);
 
 // The name under which the held parent stores the root typed as `typed`, into `stored`: where the
 // system reads a name loosely (in any letter case, by its 8.3 short form, without the dots and
-// spaces Win32 drops from its end), the root's own name. False, with `stored` untouched, where it
-// cannot be told; the root is then renamed by its name as typed.
+// spaces Win32 drops from its end, or in another Unicode form), the root's own name, proven to be
+// the root's. False, with `stored` untouched, where it cannot be told; the root is then renamed
+// by its name as typed. The parent is listed for it where the system tells no other way.
 bool stored_root_name(Directory* parent, const char16_t* typed, PathBuffer& stored);
 
 // Opens the root by its path as typed, following a link: when it has no held parent, or cannot

@@ -45,6 +45,7 @@
 
 const char16_t COMPONENT_SEPARATORS[] = u"/";
 const char16_t ENTRY_PATH_FORMAT[] = u"%s/%s";
+const char16_t DRIVE_SEPARATOR = u'\0';
 
 namespace {
 
@@ -518,9 +519,56 @@ Outcome open_root(Directory* parent, const char16_t* name, Directory** opened) {
                           OPEN_ROOT_OUTCOMES, opened);
 }
 
-// Linux and macOS read a name as it is spelled on their own file systems.
-bool stored_root_name(Directory*, const char16_t*, PathBuffer&) {
-    return false;
+// A volume that ignores letter case (exFAT, APFS and HFS+ by default) or, on macOS, the form of
+// an accented letter opens the root by a name its parent does not list. The parent's listing
+// then tells the name stored: the one entry that is the same file; or, where the system numbers
+// a file by the name it was reached by (FUSE) and no entry is the same file, the one entry of the
+// root's kind that is the typed name in other letter case, which such a volume holds only once.
+bool stored_root_name(Directory* parent, const char16_t* typed, PathBuffer& stored) {
+    char bytes[PATH_BYTES];
+    struct stat root;
+    const int fd =
+        to_bytes(typed, bytes) && fstatat(parent->fd, bytes, &root, AT_SYMLINK_NOFOLLOW) == 0
+            ? openat(parent->fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+            : -1;
+    if (fd < 0) {
+        return false;
+    }
+    ListingState listing;
+    start_listing(&listing);
+    PathBuffer name;
+    PathBuffer same_file_name;
+    PathBuffer other_case_name;
+    int same_files = 0;
+    int other_cases = 0;
+    Record record;
+    Listing listed;
+    while ((listed = next_record(&listing, fd, &record)) == Listing::entry &&
+           strcmp(record.name, bytes) != 0) {
+        std::size_t units = 0;
+        struct stat status;
+        if (!utf8_to_utf16(record.name, strlen(record.name), name, PATH_UNITS, &units)) {
+            continue;
+        }
+        const bool other_case = same_but_letter_case(name, typed);
+        if ((record.inode == root.st_ino || other_case) &&
+            fstatat(fd, record.name, &status, AT_SYMLINK_NOFOLLOW) == 0) {
+            // Each name fit a path buffer just now.
+            if (same_file(status, root)) {
+                format_text(same_file_name, u"%s", name);
+                ++same_files;
+            } else if (other_case && (status.st_mode & S_IFMT) == (root.st_mode & S_IFMT)) {
+                format_text(other_case_name, u"%s", name);
+                ++other_cases;
+            }
+        }
+    }
+    end_listing(&listing, fd);
+    if (listed != Listing::end) {  // listed as typed, or the listing broke off
+        return false;
+    }
+    return (same_files == 1 && format_text(stored, u"%s", same_file_name)) ||
+           (same_files == 0 && other_cases == 1 && format_text(stored, u"%s", other_case_name));
 }
 
 Outcome open_directory(Directory* parent, const char16_t* name, Directory** opened) {

@@ -140,6 +140,18 @@ TEST_F(Posix, AMoveRenamesTheEntryItselfOrChangesNothingAndBelowTheRootNoLinkIsF
     close_directory(opened);
 }
 
+// A root reached by a name its parent does not list (on exFAT in other letter case; here through
+// "/.") is named as the parent lists the same file. One listed as typed keeps its typing.
+TEST_F(Posix, TheRootIsNamedAsItsParentListsIt) {
+    make("Жёлтый/");
+    PathBuffer stored = u"-";
+    EXPECT_FALSE(stored_root_name(dir, u"Жёлтый", stored));
+    EXPECT_FALSE(stored_root_name(dir, u"Нет", stored));
+    EXPECT_EQ(std::u16string(stored), u"-");
+    ASSERT_TRUE(stored_root_name(dir, u"Жёлтый/.", stored));
+    EXPECT_EQ(std::u16string(stored), u"Жёлтый");
+}
+
 // What a move cut short leaves is finished: the file under both names, and an empty claim whose
 // note stands beside its entry. An empty entry without a note, or a claim that holds anything,
 // is somebody else's. A note whose entry is gone is removed, unless it holds anything.

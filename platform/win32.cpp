@@ -26,6 +26,7 @@ extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE file, HANDLE event, PIO_AP
 
 const char16_t COMPONENT_SEPARATORS[] = u"\\/";
 const char16_t ENTRY_PATH_FORMAT[] = u"%s\\%s";
+const char16_t DRIVE_SEPARATOR = u':';
 
 namespace {
 

@@ -1,15 +1,9 @@
 // The Windows rules that need no Windows: names, reparse tags, NT statuses, the typed root.
 #include "platform/win32_names.h"
 
-namespace {
+#include "text/text.h"
 
-// The capital of a Latin or Russian small letter; any other unit as it is.
-constexpr char16_t capital(char16_t unit) {
-    return (unit >= u'a' && unit <= u'z') || (unit >= u'а' && unit <= u'я')
-               ? static_cast<char16_t>(unit - 0x20)
-           : unit >= u'ѐ' && unit <= u'џ' ? static_cast<char16_t>(unit - 0x50)
-                                          : unit;
-}
+namespace {
 
 bool is_device_digit(char16_t unit) {
     return (unit >= u'0' && unit <= u'9') || unit == u'\u00B9' || unit == u'\u00B2' ||
@@ -20,7 +14,7 @@ bool is_device_digit(char16_t unit) {
 bool spells(const char16_t* name, std::size_t length, const char16_t* word) {
     std::size_t i = 0;
     for (; i < length && word[i] != u'\0'; ++i) {
-        if (capital(name[i]) != word[i]) {
+        if (capital_of(name[i]) != word[i]) {
             return false;
         }
     }
@@ -140,7 +134,7 @@ bool is_entry_of(const char16_t* entry, std::size_t entry_units, const char16_t*
     }
     for (std::size_t i = 0; i < entry_units; ++i) {
         if (i < parent_units ? entry[i] != parent[i]
-                             : i >= start && capital(entry[i]) != capital(name[i - start])) {
+                             : i >= start && capital_of(entry[i]) != capital_of(name[i - start])) {
             return false;
         }
     }
@@ -157,7 +151,7 @@ bool may_read_as(const char16_t* typed, const char16_t* stored) {
         if (typed[i] == u'~') {
             return true;
         }
-        same = same && capital(typed[i]) == capital(stored[i]);
+        same = same && capital_of(typed[i]) == capital_of(stored[i]);
     }
     return same;
 }

@@ -259,16 +259,20 @@ ARootThroughDotDotIsWalkedWhole() {
         "rename file from Море/Июнь/../Avgust/Я to Море/Июнь/../Avgust/YA"
         "rename directory from Море/Июнь/../Октябрь to Море/Июнь/../Oktyabr'")
 }
-# Windows reads a name in any letter case, by its 8.3 short form (as `dir /x` shows it), and
-# without the dots Win32 drops from its end: the root is renamed by the name its parent stores.
+# Windows reads a name in any letter case, by its 8.3 short form (as `dir /x` shows it), without
+# the dots and spaces Win32 drops from its end, and in the current directory of its drive; exFAT
+# reads it in any letter case (the typings given): the root is renamed by the name its parent
+# stores.
 ARootIsRenamedByTheNameItsParentStores() {
-    local short=
-    [ $platform = windows ] && short=$(mkdir -p "$work/short/Жёлтый" && cd "$work/short" &&
-        "${tool[0]}" cmd /c dir /x 2>/dev/null | grep -o '[^ ]*~[^ ]*')
-    where=windows runner=plain status=0 ordered=1 before=(Жёлтый/Я) after=("ZHeltyj/YA = Жёлтый/Я")
-    for typed in ЖЁЛТЫЙ жёлтый. "$short"; do
+    local typed typings=("$@") short=$work/short to
+    where=both runner=plain status=0 ordered=1 before=(Жёлтый/Я) after=("ZHeltyj/YA = Жёлтый/Я")
+    [ $# = 0 ] && where=windows && [ $platform = windows ] && mkdir -p "$short/Жёлтый" &&
+        typings=(ЖЁЛТЫЙ жёлтый. "жёлтый " "$("${tool[0]}" winepath -w "$base" | cut -c1-2)Жёлтый"
+            "$(cd "$short" && "${tool[0]}" cmd /c dir /x 2>/dev/null | grep -o '[^ ]*~[^ ]*')")
+    for typed in "${typings[@]}"; do
+        [[ $typed == ?:* ]] && to=${typed:0:2}ZHeltyj || to=ZHeltyj
         args=("$typed") lines=("rename file from $typed/Я to $typed/YA"
-            "rename directory from $typed to ZHeltyj") && check
+            "rename directory from $typed to $to") && check
     done
 }
 AFolderTypedInCmdWithATrailingBackslashIsWalked() {
@@ -353,7 +357,7 @@ filesystems() {
         # "ya.txt" takes "YA.txt".
         base=$mnt name="$fs: an archive with colliding pairs" status=2 args=(Архив)
         before=(Архив/Фото/Море.jpg Архив/Shar Архив/Шар "Архив/Pusto = " Архив/Пусто Архив/Les/
-            Архив/Лес/ Архив/Я.txt Архив/ya.txt)
+            Архив/Лес/ Архив/Я.txt Архив/ya.txt) ordered=0 after=()
         [ $fs = exfat ] && lines=("left as is, name taken: Архив/Я.txt") ||
             lines=("rename file from Архив/Я.txt to Архив/YA.txt")
         lines+=("rename directory from Архив/Фото to Архив/Foto"
@@ -366,6 +370,7 @@ filesystems() {
         mapfile -t lines < <(printf 'left as is, name taken: ./Katalog%s/Шар\n' {1..1000}
             printf 'rename directory from ./Каталог%s to ./Katalog%s\n' {1..1000}{,})
         check
+        [ $fs = exfat ] && ARootIsRenamedByTheNameItsParentStores жёлтый ЖЁЛТЫЙ
         [[ $fs == ext4 || $fs == exfat ]] && race
         [[ $fs == ntfs || $fs == exfat || $fs == sshfs ]] && cut_short
         # Its mount point, in the working directory, is never entered from above.

@@ -16,6 +16,14 @@ std::size_t text_length(const char16_t* text) {
     return length;
 }
 
+bool same_but_letter_case(const char16_t* a, const char16_t* b) {
+    std::size_t i = 0;
+    while (a[i] != u'\0' && capital_of(a[i]) == capital_of(b[i])) {
+        ++i;
+    }
+    return capital_of(a[i]) == capital_of(b[i]);
+}
+
 namespace {
 
 // Control characters (U+0000-U+001F, U+007F-U+009F), which a line shows as visible stand-ins,

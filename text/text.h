@@ -18,6 +18,18 @@ inline constexpr bool is_low_surrogate(char16_t unit) {
     return unit >= 0xDC00 && unit <= 0xDFFF;
 }
 
+// The capital of a Latin or Russian small letter; any other unit as it is.
+inline constexpr char16_t capital_of(char16_t unit) {
+    return (unit >= u'a' && unit <= u'z') || (unit >= u'а' && unit <= u'я')
+               ? static_cast<char16_t>(unit - 0x20)
+           : unit >= u'ѐ' && unit <= u'џ' ? static_cast<char16_t>(unit - 0x50)
+                                          : unit;
+}
+
+// True when a and b are the same text but for the letter case of Latin and Russian letters,
+// which every volume that ignores letter case folds alike.
+bool same_but_letter_case(const char16_t* a, const char16_t* b);
+
 // Units before the terminator.
 std::size_t text_length(const char16_t* text);
 

@@ -66,3 +66,11 @@ TEST(FormatText, FittedLinesShowControlCharactersAsStandIns) {
     EXPECT_TRUE(format_text(path, u"%s", controls.c_str()));
     EXPECT_EQ(std::u16string(path, controls.size()), controls);
 }
+
+TEST(Text, LetterCaseIsFoldedForLatinAndRussianLettersAlone) {
+    EXPECT_TRUE(same_but_letter_case(u"ЖЁЛТЫЙ ѐ Z", u"жёлтый Ѐ z"));
+    EXPECT_FALSE(same_but_letter_case(u"Жёлтый", u"Жёлтый1"));
+    EXPECT_FALSE(same_but_letter_case(u"Жёлтый1", u"Жёлтый"));
+    EXPECT_FALSE(same_but_letter_case(u"елка", u"ёлка"));
+    EXPECT_FALSE(same_but_letter_case(u"Ǆ@", u"ǆ`"));  // neither Latin nor Russian: as they are
+}

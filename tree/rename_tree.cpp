@@ -92,9 +92,12 @@ bool is_separator(char16_t unit) {
     return false;
 }
 
-// Where path's last component starts: just past its last separator, 0 when it has none.
+// Where path's last component starts: just past its last separator, or past the drive that
+// starts it ("D:Архив"); 0 when it has neither.
 std::size_t last_component_start(const char16_t* path) {
-    std::size_t start = 0;
+    const bool drive = DRIVE_SEPARATOR != u'\0' && capital_of(path[0]) >= u'A' &&
+                       capital_of(path[0]) <= u'Z' && path[1] == DRIVE_SEPARATOR;
+    std::size_t start = drive ? 2 : 0;
     for (std::size_t i = 0; path[i] != u'\0'; ++i) {
         if (is_separator(path[i])) {
             start = i + 1;
