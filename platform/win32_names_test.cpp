@@ -89,6 +89,7 @@ TEST(Win32Names, ARootIsReadAsItsStoredNameOnlyWhereWin32ReadsItSo) {
     EXPECT_TRUE(may_read_as(u"архив. .", u"Архив"));
     EXPECT_TRUE(may_read_as(u"____~JLM", u"Жёлтый"));
     EXPECT_FALSE(may_read_as(u"Ссылка", u"out"));
+    EXPECT_FALSE(may_read_as(u"Тёлтый", u"Жёлтый"));
     EXPECT_FALSE(may_read_as(u"Архив", u"Архивы"));
     EXPECT_FALSE(may_read_as(u"Архивы", u"Архив"));
 }
