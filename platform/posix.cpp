@@ -5,12 +5,13 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <limits.h>  // NAME_MAX
 #include <signal.h>
 #include <stdio.h>  // renameat2
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>  // flock
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 // What this system offers, decided here once. The build may set either of the first two to 0, so
@@ -20,8 +21,11 @@
 //     or by O_NOFOLLOW and a device number that differs from the parent's.
 //   KIRLATIN_USE_RENAMEAT2: the rename that never replaces is renameat2(RENAME_NOREPLACE), or
 //     macOS's renameatx_np(RENAME_EXCL).
+//   KIRLATIN_USE_MKNODAT: a claim for a file is made by mknodat, unopened, or by an exclusive
+//     open (macOS, whose mknod makes files for root alone).
 #if defined(__linux__)
 #define KIRLATIN_USE_RENAMEAT2 1
+#define KIRLATIN_USE_MKNODAT 1
 #ifndef KIRLATIN_USE_GETDENTS
 #define KIRLATIN_USE_GETDENTS 1
 #endif
@@ -30,6 +34,7 @@
 #endif
 #else
 #define KIRLATIN_USE_RENAMEAT2 0
+#define KIRLATIN_USE_MKNODAT 0
 #define KIRLATIN_USE_GETDENTS 0
 #define KIRLATIN_USE_OPENAT2 0
 #endif
@@ -91,8 +96,8 @@ void start_listing(ListingState* listing) {
 Listing next_record(ListingState* listing, int fd, Record* record) {
     if (listing->next >= listing->filled) {
         const ssize_t got = getdents64(fd, listing->records, LISTING_BYTES);
-        if (got <= 0) {
-            return got == 0 ? Listing::end : Listing::failed;
+        if (got <= 0) {  // ENOENT: the directory was removed, moved onto, while listed
+            return got == 0 || errno == ENOENT ? Listing::end : Listing::failed;
         }
         listing->next = 0;
         listing->filled = static_cast<std::size_t>(got);
@@ -123,7 +128,7 @@ Listing next_record(ListingState* listing, int fd, Record* record) {
     errno = 0;
     const dirent* found = readdir(listing->stream);
     if (found == nullptr) {
-        return errno == 0 ? Listing::end : Listing::failed;
+        return errno == 0 || errno == ENOENT ? Listing::end : Listing::failed;
     }
     *record = {found->d_name, found->d_ino, found->d_type};
     return Listing::entry;
@@ -146,6 +151,8 @@ struct Directory {
     // The entry read_entry gave last, which a move of that entry notes as moved.
     const char* last_name;
     ino_t last_inode;
+    bool notes_listed;  // a stamped note was passed over: removed once the listing is over,
+    bool notes_kept;    // unless a move kept its note for what it could not undo
     MovedDirectories moved;
     ListingState listing;
 };
@@ -211,6 +218,7 @@ Outcome take_directory(int fd, const Outcome (&outcomes)[N], Directory** opened)
     dir->fd = fd;
     dir->last_name = nullptr;
     dir->last_inode = 0;
+    dir->notes_listed = dir->notes_kept = false;
     dir->moved = MovedDirectories{};
     start_listing(&dir->listing);
     *opened = dir;
@@ -272,48 +280,124 @@ EntryKind kind_of(int dir, const char* name, unsigned char type) {
                             : EntryKind::other;
 }
 
-// What tells a claim of the tool's own from an empty entry a user made: a note, an empty
-// directory ".kirlatin-OLD" beside the entry OLD, made before the claim and removed once the move
-// is over. A claim and its note are made in turn, so no mark on the claim itself could be there
-// from the moment it exists; a note made first is there for the claim's whole life. A name too
-// long for its note moves without one, and a claim of it that a crash leaves is told as taken.
-constexpr char NOTE_PREFIX[] = ".kirlatin-";
+// What marks a move of the tool's own, on a file system that refuses the rename that never
+// replaces: a note, an empty directory ".kirlatin-move-HASH" beside the entry, HASH being 16 hex
+// digits of the new name's FNV-1a hash, made before anything else and stamped at once with a
+// modification time no one sets by chance (2000-01-02 03:04:06 UTC). The note stands until the
+// move is over, so what a run that was killed left (an empty claim, the file under both names) is
+// known by it. A directory of that exact name that is not yet stamped is a note its run was
+// killed before stamping: nothing else had been made, and the next move takes it over. A note's
+// name is Latin and of one length: the walk never renames one, and every name has one.
+constexpr char NOTE_PREFIX[] = ".kirlatin-move-";
 constexpr std::size_t NOTE_PREFIX_BYTES = sizeof NOTE_PREFIX - 1;
+constexpr time_t NOTE_STAMP = 946782246;
 
+bool is_stamped_note(int dir, const char* name) {
+    struct stat status;
+    return strncmp(name, NOTE_PREFIX, NOTE_PREFIX_BYTES) == 0 &&
+           fstatat(dir, name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(status.st_mode) &&
+           status.st_mtime == NOTE_STAMP;
+}
+
+// The note of a move to new_name, and how the move holds it.
 struct Note {
-    char name[NAME_MAX + 1];
-    bool fits;
-    explicit Note(const char* old_name) {
-        fits = snprintf(name, sizeof name, "%s%s", NOTE_PREFIX, old_name) < int{sizeof name};
+    char name[NOTE_PREFIX_BYTES + 17];
+    enum Held { not_held, made, left_by_a_run } held = not_held;
+
+    explicit Note(const char* new_name) {
+        std::uint64_t hash = 0xcbf29ce484222325;
+        for (const char* c = new_name; *c != '\0'; ++c) {
+            hash = (hash ^ static_cast<unsigned char>(*c)) * 0x100000001b3;
+        }
+        snprintf(name, sizeof name, "%s%016llx", NOTE_PREFIX,
+                 static_cast<unsigned long long>(hash));
     }
-    bool stands(int dir) const {
-        struct stat status;
-        return fits && fstatat(dir, name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-               S_ISDIR(status.st_mode);
+    // Makes the note and stamps it, or takes over the one a killed run left. False, with nothing
+    // made and errno set, where its name holds anything else (EEXIST), or the file system keeps
+    // no such stamp (ENOTSUP).
+    bool take(int dir) {
+        bool fresh = mkdirat(dir, name, 0700) == 0;
+        if (!fresh && errno == EEXIST) {
+            if (is_stamped_note(dir, name)) {
+                held = left_by_a_run;
+                return true;
+            }
+            // One not stamped is a note whose run was killed before it could stamp it, or make
+            // anything more: made anew where it is an empty directory.
+            fresh = unlinkat(dir, name, AT_REMOVEDIR) == 0 && mkdirat(dir, name, 0700) == 0;
+            errno = fresh ? 0 : EEXIST;
+        }
+        if (!fresh) {
+            return false;
+        }
+        if (!stamp(dir)) {
+            unlinkat(dir, name, AT_REMOVEDIR);
+            errno = ENOTSUP;
+            return false;
+        }
+        held = made;
+        return true;
     }
-    // True when this call made it; *stood when it stood already, from a move cut short.
-    bool make(int dir, bool* stood) const {
-        const bool made = fits && mkdirat(dir, name, 0700) == 0;
-        *stood = !made && errno == EEXIST && stands(dir);
-        return made;
+    bool stamp(int dir) const {
+        const timespec times[2] = {{NOTE_STAMP, 0},
+                                   {NOTE_STAMP, 0}};  // exfat-fuse takes no UTIME_OMIT
+        return utimensat(dir, name, times, AT_SYMLINK_NOFOLLOW) == 0;
     }
     void remove(int dir) const { unlinkat(dir, name, AT_REMOVEDIR); }
 };
 
-// True for a listed note, which is never walked: one beside its entry is kept for the entry's
-// move; one whose entry is gone, its move over, is removed. An entry so named that holds
-// anything, with no entry of its name beside it, is a user's and walked.
-bool passes_over_note(int dir, const char* name) {
-    struct stat status;
-    return strncmp(name, NOTE_PREFIX, NOTE_PREFIX_BYTES) == 0 &&
-           (fstatat(dir, name + NOTE_PREFIX_BYTES, &status, AT_SYMLINK_NOFOLLOW) == 0 ||
-            (errno == ENOENT && unlinkat(dir, name, AT_REMOVEDIR) == 0));
+// Holds the directory's advisory lock, which every run of the tool takes for the steps of a
+// fallback move and for tidying notes: another run on this machine then meets a move not begun,
+// finished, or left by a run that is gone, never one in progress. A descriptor opened only to
+// search gives no lock; the directory is then opened once more to read.
+struct DirectoryLock {
+    int fd;
+    bool own_fd = false;
+    bool held = false;
+    explicit DirectoryLock(int dir) : fd(dir) {
+        if (flock(fd, LOCK_EX) == 0) {
+            held = true;
+        } else if (errno == EBADF) {
+            fd = openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            own_fd = fd >= 0;
+            held = own_fd && flock(fd, LOCK_EX) == 0;
+        }
+    }
+    ~DirectoryLock() {
+        if (own_fd) {
+            close(fd);  // and with it the lock
+        } else if (held) {
+            flock(fd, LOCK_UN);
+        }
+    }
+};
+
+// Removes every stamped note of dir, under its lock, once its listing is over: each entry it
+// listed has been moved by then, which finished or took back what a killed run's note stood for,
+// so any note left is a move's that is over; none where a move of its own kept its note. The
+// directory is listed anew: a FUSE file system may list nothing more once a listing has ended.
+void remove_notes(int dir) {
+    const DirectoryLock lock(dir);
+    const int fd = lock.held ? openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+    if (fd < 0) {
+        return;
+    }
+    ListingState listing;
+    start_listing(&listing);
+    Record record;
+    while (next_record(&listing, fd, &record) == Listing::entry) {
+        if (is_stamped_note(dir, record.name)) {
+            unlinkat(dir, record.name, AT_REMOVEDIR);  // fails where it holds anything
+        }
+    }
+    end_listing(&listing, fd);
 }
 
-// Gives a listed record to the walk unless the listing rules pass it over, or it is a note of a
-// move that is over.
+// Gives a listed record to the walk unless the listing rules pass it over, or it is a note, which
+// is removed once the listing is over.
 bool take_entry(Directory* dir, const Record& record, DirEntry* entry) {
-    if (record.type != DT_REG && passes_over_note(dir->fd, record.name)) {
+    if (record.type != DT_REG && is_stamped_note(dir->fd, record.name)) {
+        dir->notes_listed = true;
         return false;
     }
     std::size_t units = 0;
@@ -359,63 +443,92 @@ struct HeldSignals {
     ~HeldSignals() { sigprocmask(SIG_SETMASK, &before, nullptr); }
 };
 
-// The file old_name as it stands, where its inode number is known to identify it: the one the
-// listing gave for that name, so not a number made up per name (sshfs and other FUSE file
-// systems). Only then can two names be proven to be one file.
-bool identify_file(const Directory* dir, const char* old_name, EntryKind kind, struct stat* file) {
-    return kind != EntryKind::directory && dir->last_name != nullptr &&
-           strcmp(dir->last_name, old_name) == 0 &&
-           fstatat(dir->fd, old_name, file, AT_SYMLINK_NOFOLLOW) == 0 &&
-           file->st_ino == dir->last_inode;
+// True when the entry `file`, standing at old_name, is a file whose inode number is known to
+// identify it: the one the listing gave for that name, so not a number made up per name (sshfs
+// and other FUSE file systems). Only then can two names be proven to be one file.
+bool is_identified_file(const Directory* dir, const char* old_name, const struct stat& file) {
+    return !S_ISDIR(file.st_mode) && dir->last_name != nullptr &&
+           strcmp(dir->last_name, old_name) == 0 && file.st_ino == dir->last_inode;
 }
 
 // Step 2: moves the file by a hard link, which fails when new_name is taken, then removes the old
-// name. Where that removal fails, the link is undone. not_supported, with nothing changed, where
-// no link can be made.
+// name; a second name a killed run left, proven the file's, is taken as the link. Where the old
+// name cannot be removed and still names the file, the link is undone. not_supported, with
+// nothing changed, where no link can be made, or new_name holds what may be a claim of the note's.
 Outcome move_by_link(int dir, const char* old_name, const char* new_name, const struct stat& file,
-                     Leftover* left) {
+                     const Note& note, Leftover* left) {
     // Flags 0: a symbolic link is linked itself, never its target.
     if (linkat(dir, old_name, dir, new_name, 0) != 0) {
         // EPERM: no hard links here, or not for this user.
-        const bool refused = errno == EPERM || errno == EMLINK || refused_flag(errno);
-        return refused ? Outcome::not_supported : failure(MOVE_OUTCOMES);
-    }
-    if (!names_file(dir, new_name, file)) {
+        if (errno == EPERM || errno == EMLINK || refused_flag(errno)) {
+            return Outcome::not_supported;
+        }
+        if (errno != EEXIST || note.held != Note::left_by_a_run) {
+            return failure(MOVE_OUTCOMES);
+        }
+        if (!names_file(dir, new_name, file)) {
+            return Outcome::not_supported;  // what stands there may be the killed run's claim
+        }
+    } else if (!names_file(dir, new_name, file)) {
         return Outcome::name_taken;  // the link was replaced at once: new_name is another's now
     }
-    struct stat now;
-    const bool old_stands = fstatat(dir, old_name, &now, AT_SYMLINK_NOFOLLOW) == 0;
-    if ((old_stands && !same_file(now, file)) || (!old_stands && errno == ENOENT)) {
-        return Outcome::done;  // old_name was taken from the file meanwhile: it is at new_name
-    }
-    if (unlinkat(dir, old_name, 0) == 0) {
-        return Outcome::done;
+    if (unlinkat(dir, old_name, 0) == 0 || !names_file(dir, old_name, file)) {
+        return Outcome::done;  // old_name no longer names the file: it stands at new_name
     }
     const Outcome kept = failure(MOVE_OUTCOMES);
-    if (unlinkat(dir, new_name, 0) != 0) {
+    if (!names_file(dir, new_name, file) || unlinkat(dir, new_name, 0) != 0) {
         *left = Leftover::second_name;
     }
     return kept;
 }
 
-// The claim and the move onto it.
-Outcome claim_and_move(int dir, const char* old_name, const char* new_name, bool directory,
-                       Leftover* left) {
+// Makes the empty file new_name exclusively. Unopened where it can be: FUSE releases a file
+// closed just before the rename onto it late, and libfuse would keep what that rename replaced
+// as a hidden file.
+bool make_claim_file(int dir, const char* new_name) {
+#if KIRLATIN_USE_MKNODAT
+    if (mknodat(dir, new_name, S_IFREG | 0600, 0) == 0) {
+        return true;
+    }
+    if (errno == EEXIST) {
+        return false;
+    }
+#endif
+    const int fd =
+        openat(dir, new_name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return false;
+    }
+    close(fd);
+    return true;
+}
+
+// True when name is an empty entry of the kind a claim for a directory or a file would be.
+bool is_empty_claim(int dir, const char* name, bool directory, struct stat* claim) {
+    return fstatat(dir, name, claim, AT_SYMLINK_NOFOLLOW) == 0 &&
+           (directory ? S_ISDIR(claim->st_mode) : S_ISREG(claim->st_mode) && claim->st_size == 0);
+}
+
+// Step 3: claims new_name with an empty entry of the tool's own, made exclusively (a directory for
+// a directory, a file for anything else), or takes the claim a killed run left beside its note,
+// and moves old_name onto it. A directory replaces only an empty directory, so anything put into
+// the claim meanwhile makes the move fail; a file replaces its claim only while that is still an
+// empty file. A claim the move did not take is removed while it is still empty.
+Outcome move_onto_claim(int dir, const char* old_name, const char* new_name, bool directory,
+                        const Note& note, Leftover* left) {
     struct stat claim;
+    bool claimed = false;
     if (directory) {
-        if (mkdirat(dir, new_name, 0700) != 0) {
-            return failure(MOVE_OUTCOMES);
-        }
+        claimed = mkdirat(dir, new_name, 0700) == 0;
     } else {
-        const int fd =
-            openat(dir, new_name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd < 0) {
-            return failure(MOVE_OUTCOMES);
-        }
-        close(fd);
-        if (fstatat(dir, new_name, &claim, AT_SYMLINK_NOFOLLOW) != 0 || claim.st_size != 0) {
-            return Outcome::name_taken;  // no longer the empty claim made: somebody else's now
-        }
+        claimed = make_claim_file(dir, new_name);
+    }
+    if (!claimed && !(errno == EEXIST && note.held == Note::left_by_a_run &&
+                      is_empty_claim(dir, new_name, directory, &claim))) {
+        return failure(MOVE_OUTCOMES);
+    }
+    if (claimed && !directory && !is_empty_claim(dir, new_name, directory, &claim)) {
+        return Outcome::name_taken;  // no longer the empty claim made: somebody else's now
     }
     if (renameat(dir, old_name, dir, new_name) == 0) {
         return Outcome::done;
@@ -432,72 +545,39 @@ Outcome claim_and_move(int dir, const char* old_name, const char* new_name, bool
     return failure(MOVE_OUTCOMES);
 }
 
-// Step 3: claims new_name with an empty entry of the tool's own, made exclusively (a directory for
-// a directory, a file for anything else) once its note stands, and moves old_name onto it. A
-// directory replaces only an empty directory, so anything put into the claim meanwhile makes the
-// move fail; a file replaces its claim only while that is still the empty file made. A claim the
-// move did not take is removed while it is still the tool's own and empty; one that cannot be
-// keeps its note, by which a later move takes it.
-Outcome move_onto_claim(int dir, const char* old_name, const char* new_name, bool directory,
-                        Leftover* left) {
-    const Note note(old_name);
-    bool stood = false;
-    const bool made = note.make(dir, &stood);
-    const Outcome moved = claim_and_move(dir, old_name, new_name, directory, left);
-    // A note that stood may mark a claim that an earlier move left at new_name.
-    if (moved == Outcome::done ? made || stood : made && *left == Leftover::none) {
-        note.remove(dir);
+// Steps 2 and 3 of a move, where the file system refuses the rename that never replaces: under
+// the directory's lock, with signals held, the entry is looked at as it stands now, its note
+// taken, and the move made or finished. The note goes once nothing of the move is left at
+// new_name; where something is, it stays, so that a later run knows it.
+Outcome move_by_fallback(Directory* dir, const char* old_name, const char* new_name,
+                         Leftover* left) {
+    const DirectoryLock lock(dir->fd);
+    if (!lock.held) {
+        return failure(MOVE_OUTCOMES);
+    }
+    const HeldSignals held;
+    struct stat entry;
+    Note note(new_name);
+    if (fstatat(dir->fd, old_name, &entry, AT_SYMLINK_NOFOLLOW) != 0) {
+        return failure(MOVE_OUTCOMES);  // gone meanwhile, moved by another run
+    }
+    if (!note.take(dir->fd)) {
+        return errno == ENOTSUP ? Outcome::not_supported : failure(MOVE_OUTCOMES);
+    }
+    // 2. A file moves by a hard link, where its inode number proves the link to be the file's.
+    Outcome moved = is_identified_file(dir, old_name, entry)
+                        ? move_by_link(dir->fd, old_name, new_name, entry, note, left)
+                        : Outcome::not_supported;
+    // 3. A directory, or a file that cannot be so linked, moves onto a claim of its new name.
+    if (moved == Outcome::not_supported) {
+        moved = move_onto_claim(dir->fd, old_name, new_name, S_ISDIR(entry.st_mode), note, left);
+    }
+    if (*left == Leftover::none) {
+        note.remove(dir->fd);
+    } else {
+        dir->notes_kept = true;
     }
     return moved;
-}
-
-// Steps 2 and 3 of a move, where the file system refuses the rename that never replaces.
-Outcome move_by_fallback(Directory* dir, const char* old_name, const char* new_name, EntryKind kind,
-                         Leftover* left) {
-    const HeldSignals held;
-    // 2. A file moves by a hard link, where its inode number proves the link to be the file's.
-    struct stat file;
-    if (identify_file(dir, old_name, kind, &file)) {
-        const Outcome linked = move_by_link(dir->fd, old_name, new_name, file, left);
-        if (linked != Outcome::not_supported) {
-            return linked;
-        }
-    }
-    // 3. A directory, or a file that cannot be so linked, moves onto a claim of its new name.
-    return move_onto_claim(dir->fd, old_name, new_name, kind == EntryKind::directory, left);
-}
-
-// Where new_name is taken by what a move cut short left, finishes that move: an empty claim of
-// the entry's kind whose note stands is replaced by the entry; the file itself under new_name
-// loses its old name. Anything else keeps new_name taken.
-Outcome finish_cut_short_move(Directory* dir, const char* old_name, const char* new_name,
-                              EntryKind kind, Leftover* left) {
-    struct stat taken;
-    if (fstatat(dir->fd, new_name, &taken, AT_SYMLINK_NOFOLLOW) != 0) {
-        return Outcome::name_taken;
-    }
-    const Note note(old_name);
-    const bool empty_claim = kind == EntryKind::directory
-                                 ? S_ISDIR(taken.st_mode)
-                                 : S_ISREG(taken.st_mode) && taken.st_size == 0;
-    if (empty_claim && note.stands(dir->fd)) {
-        if (renameat(dir->fd, old_name, dir->fd, new_name) == 0) {
-            note.remove(dir->fd);
-            return Outcome::done;
-        }
-        const Outcome kept = failure(MOVE_OUTCOMES);  // name_taken: the claim holds something
-        *left = kept == Outcome::name_taken ? Leftover::none : Leftover::claim;
-        return kept;
-    }
-    struct stat file;
-    if (!identify_file(dir, old_name, kind, &file) || !same_file(taken, file)) {
-        return Outcome::name_taken;
-    }
-    if (unlinkat(dir->fd, old_name, 0) == 0) {
-        return Outcome::done;
-    }
-    *left = Leftover::second_name;
-    return failure(MOVE_OUTCOMES);
 }
 
 }  // namespace
@@ -587,6 +667,10 @@ Listing read_entry(Directory* dir, DirEntry* entry) {
     for (;;) {
         Record record;
         const Listing listed = next_record(&dir->listing, dir->fd, &record);
+        if (listed == Listing::end && dir->notes_listed && !dir->notes_kept) {
+            dir->notes_listed = false;
+            remove_notes(dir->fd);
+        }
         if (listed != Listing::entry || take_entry(dir, record, entry)) {
             return listed;
         }
@@ -608,14 +692,18 @@ Outcome move_without_replacing(Directory* dir, const char16_t* old_name, const c
         return Outcome::path_too_long;
     }
     // 1. The system's rename that never replaces. A file system that cannot says so, and the
-    // fallback follows; never a plain rename().
+    // fallback follows; never a plain rename(). The kernel finds new_name taken before a file
+    // system can refuse the flag, so there a stamped note tells what a killed run left.
     Outcome moved = Outcome::done;
     if (rename_excl(dir->fd, old_bytes, new_bytes) != 0) {
-        moved = refused_flag(errno) ? move_by_fallback(dir, old_bytes, new_bytes, kind, left)
-                                    : failure(MOVE_OUTCOMES);
-    }
-    if (moved == Outcome::name_taken && *left == Leftover::none) {
-        moved = finish_cut_short_move(dir, old_bytes, new_bytes, kind, left);
+        const int error = errno;
+        if (refused_flag(error) ||
+            (error == EEXIST && is_stamped_note(dir->fd, Note(new_bytes).name))) {
+            moved = move_by_fallback(dir, old_bytes, new_bytes, left);
+        } else {
+            errno = error;
+            moved = failure(MOVE_OUTCOMES);
+        }
     }
     // A directory moved as the listing gave it may be met again under its new name.
     if (moved == Outcome::done && kind == EntryKind::directory && dir->last_name != nullptr &&
@@ -623,6 +711,20 @@ Outcome move_without_replacing(Directory* dir, const char16_t* old_name, const c
         note_moved(&dir->moved, dir->last_inode, new_name);
     }
     return moved;
+}
+
+void clear_move_note(Directory* dir, const char16_t* name) {
+    char bytes[PATH_BYTES];
+    if (!to_bytes(name, bytes)) {
+        return;
+    }
+    const Note note(bytes);
+    if (is_stamped_note(dir->fd, note.name)) {
+        const DirectoryLock lock(dir->fd);
+        if (lock.held && is_stamped_note(dir->fd, note.name)) {
+            note.remove(dir->fd);
+        }
+    }
 }
 
 bool is_text_name(const char16_t* name) {

@@ -27,14 +27,15 @@ fresh() { name=$1 && rm -rf "$base/tree" && mkdir "$base/tree" && cd "$base/tree
 repeat() { printf "$1%.0s" $(seq "$2"); }
 
 # Makes each entry in the working directory: "a/b" a file that holds its own path, "a = text" one
-# that holds text, "a/" a directory, "a -> b" a symbolic link, "a|" a FIFO.
+# that holds text, "a/" a directory, "a -> b" a symbolic link, "a => b" a hard link, "a|" a FIFO.
 make_tree() {
     local entry path
     for entry; do
-        path=${entry%% -> *} && path=${path%% = *}
+        path=${entry%% -> *} && path=${path%% = *} && path=${path%% => *}
         [[ $path != */* || -d ${path%/*} ]] || mkdir -p "${path%/*}"
         case $entry in
         *' -> '*) ln -s "${entry#* -> }" "$path" ;;
+        *' => '*) ln "${entry#* => }" "$path" ;;
         *' = '*) printf %s "${entry#* = }" >"$path" ;;
         *'|') mkfifo "${path%|}" ;;
         */) ;;
@@ -51,7 +52,7 @@ list_tree() {
             \( -type d -empty -printf '%P/\n' \) -o \( -type p -printf '%P|\n' \)
         find . -mindepth 1 -type f -printf '%P\0' | xargs -0r perl -e \
             'for (@ARGV) { open my $f, "<", $_ or die; local $/; print "$_ = ", <$f>, "\n" }'
-    } | sort
+    } | sed -E 's/^(.*\.kirlatin-move-)[0-9a-f]{16}/\1#/' | sort
 }
 
 # How a case runs the tool.
@@ -166,7 +167,7 @@ ErrorsOfAMoveAreToldWithTheirReasons() {
     before=(Сбой{0..4} Сбой5/Я Сбой6 Упрямый Упрямая/)
     mapfile -t after < <(printf 'Сбой%s = Сбой%s\n' 0 0 1 1 2 2 3 3 4 4 6 6)
     after+=("Сбой5/YA = Сбой5/Я" "Упрямый = Упрямый" "Upryamyj = Упрямый" Упрямая/ Upryamaya/
-        .kirlatin-Упрямая/)
+        .kirlatin-move-#/ .kirlatin-move-#/)
     mapfile -t lines < <(for i in {0..6}; do echo "left as is, ${reasons[i]}: ./Сбой$i"; done)
     lines+=("rename file from ./Сбой5/Я to ./Сбой5/YA" "left as is, no permission: ./Упрямый"
         "left behind, second name: ./Upryamyj" "left as is, no permission: ./Упрямая"
@@ -333,20 +334,40 @@ serve_over_ssh() {
             -o UserKnownHostsFile=/dev/null root@127.0.0.1:"$work/remote" "$mnt"
 }
 
-# Kills the tool at random moments of its walk, then runs it to the end, which finishes every
-# move cut short: the tree is transliterated whole, every file with what it held, and nothing the
-# tool made is left.
-cut_short() {
-    local round after
-    fresh "$fs: killed at random moments, then run to the end"
-    make_tree Папка{1..40}/Файл Файл{1..40}
-    mapfile -t after < <(printf 'Papka%s/Fajl = Папка%s/Файл\nFajl%s = Файл%s\n' {1..40}{,,,})
-    for round in {1..12}; do
-        "${tool[@]}" . >/dev/null & sleep "0.0$((RANDOM % 10))$((RANDOM % 10))"
-        kill -s KILL $! 2>/dev/null; wait $!
+# Runs the tool once more, to the end, on the root where it now stands: the tree is transliterated
+# whole, every file with what it held, and nothing the tool made is left, beside the root either.
+run_to_the_end() {
+    "${tool[@]}" "$([ -e Корень ] && echo Корень || echo "Koren'")" >"$work/out" ||
+        { fail "exit status $?" && cat "$work/out"; }
+    diff <({ printf "Koren'/Fajl%s = Корень/Файл%s\nKoren'/Papka%s/Fajl = Корень/Папка%s/Файл\n" \
+        {1..3}{,,,} && echo "Koren'/Pusto/"; } | sort) <(list_tree) || fail "tree left"
+}
+new_root() { fresh "$1" && make_tree Корень/Папка{1..3}/Файл Корень/Файл{1..3} Корень/Пусто/; }
+
+# Two runs at once on one tree, round after round, lose nothing and replace nothing.
+two_runs() {
+    for round in {1..6}; do
+        new_root "$fs: two runs at once, round $round"
+        "${tool[@]}" . >"$work/first" &
+        "${tool[@]}" . >"$work/second"
+        local second=$? && wait $!
+        [[ $?$second == 00 ]] || fail "exit status"
+        run_to_the_end
     done
-    "${tool[@]}" . >"$work/out" || { fail "exit status $?" && cat "$work/out"; }
-    diff <(printf '%s\n' "${after[@]}" | sort) <(list_tree) || fail "tree left"
+}
+
+# The tool killed at each call that changes the disk, in turn (strace's fault injection), then
+# run to the end.
+killed_at_each_step() {
+    local call n
+    for call in mkdirat utimensat mknodat openat linkat renameat renameat2 unlinkat; do
+        for ((n = 1; ; n++)); do
+            new_root "$fs: killed at $call $n"
+            (strace -f -o /dev/null -e inject=$call:signal=KILL:when=$n "${tool[@]}" Корень \
+                >/dev/null; exit $?) 2>/dev/null && break
+            run_to_the_end
+        done
+    done
 }
 
 filesystems() {
@@ -357,9 +378,12 @@ filesystems() {
         # "ya.txt" takes "YA.txt".
         base=$mnt name="$fs: an archive with colliding pairs" status=2 args=(Архив)
         before=(Архив/Фото/Море.jpg Архив/Shar Архив/Шар "Архив/Pusto = " Архив/Пусто Архив/Les/
-            Архив/Лес/ Архив/Я.txt Архив/ya.txt) ordered=0 after=()
-        [ $fs = exfat ] && lines=("left as is, name taken: Архив/Я.txt") ||
+            Архив/Лес/ Архив/Я.txt Архив/ya.txt Архив/.kirlatin-cache/ Архив/.kirlatin-Пусто/
+            Архив/Отчёт.txt "Архив/Otchet.txt => Архив/Отчёт.txt") ordered=0 after=()
+        [ $fs = exfat ] && lines=("left as is, name taken: Архив/Я.txt") before[12]=Архив/Otchet.txt ||
             lines=("rename file from Архив/Я.txt to Архив/YA.txt")
+        lines+=("left as is, name taken: Архив/Отчёт.txt"
+            "rename directory from Архив/.kirlatin-Пусто to Архив/.kirlatin-Pusto")
         lines+=("rename directory from Архив/Фото to Архив/Foto"
             "rename file from Архив/Foto/Море.jpg to Архив/Foto/More.jpg"
             "left as is, name taken: Архив/Шар" "left as is, name taken: Архив/Пусто"
@@ -372,7 +396,8 @@ filesystems() {
         check
         [ $fs = exfat ] && ARootIsRenamedByTheNameItsParentStores жёлтый ЖЁЛТЫЙ
         [[ $fs == ext4 || $fs == exfat ]] && race
-        [[ $fs == ntfs || $fs == exfat || $fs == sshfs ]] && cut_short
+        [[ $fs == ext4 || $fs == ntfs || $fs == exfat || $fs == sshfs ]] && two_runs
+        [[ $fs == ntfs || $fs == exfat || $fs == sshfs ]] && killed_at_each_step
         # Its mount point, in the working directory, is never entered from above.
         [[ $("${tool[@]}" "$work") == *"mount point: $work/mnt"* ]] || fail "mount point entered"
         unmount_filesystem

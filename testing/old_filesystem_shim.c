@@ -1,6 +1,7 @@
 // Makes the tool see a file system of an older kind (NFS, FUSE, kernels before 3.15): when
 // loaded with LD_PRELOAD, renameat2 refuses every call, with each error such systems give in
-// turn, and listings give no entry types (DT_UNKNOWN). Names pick what else goes wrong:
+// turn, or EEXIST where the kernel finds the new name taken first; and listings give no entry
+// types (DT_UNKNOWN). Names pick what else goes wrong:
 //   "Сбой" and a digit: renameat2 fails with the error of that index in `faults` instead, none of
 //     which a file system here gives on demand;
 //   "Упрям" or "Upryam": cannot be removed, and "Упрям" not renamed (EPERM), as in an
@@ -11,6 +12,7 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,9 +25,10 @@ int renameat2(int old_dir, const char* old_path, int new_dir, const char* new_pa
     static const int refusals[] = {ENOSYS, EINVAL, EOPNOTSUPP};
     static const int faults[] = {ENOSPC, EBUSY, EXDEV, EMFILE, EROFS, EIO, ELOOP};
     static unsigned int calls;
-    (void)old_dir, (void)new_dir, (void)new_path, (void)flags;
-    errno =
-        STARTS(old_path, "Сбой") ? faults[old_path[strlen("Сбой")] - '0'] : refusals[calls++ % 3];
+    (void)old_dir, (void)flags;
+    errno = STARTS(old_path, "Сбой") ? faults[old_path[strlen("Сбой")] - '0']
+            : faccessat(new_dir, new_path, F_OK, AT_SYMLINK_NOFOLLOW) == 0 ? EEXIST
+                                                                           : refusals[calls++ % 3];
     return -1;
 }
 
