@@ -132,10 +132,11 @@ enum class Listing {
     failed,  // the listing broke off
 };
 
-// Reads the next entry of dir into *entry. Every entry is listed once but "." and "..", on every
-// file system: a directory that move_without_replacing moved within dir during its listing is
-// never listed again under its new name. An entry whose name would not fit a path buffer is
-// passed over, never cut.
+// Reads the next entry of dir into *entry. Every entry is listed once but "." and ".." and the
+// marks of move_without_replacing's own moves, on every file system: a directory that it moved
+// within dir during its listing is never listed again under its new name, and a mark a killed
+// run left is removed once the listing has ended, its move being finished or taken back by then.
+// An entry whose name would not fit a path buffer is passed over, never cut.
 Listing read_entry(Directory* dir, DirEntry* entry);
 
 // What a move that did not succeed leaves at new_name besides the entry at old_name: only where

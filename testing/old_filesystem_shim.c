@@ -5,7 +5,7 @@
 //   "Сбой" and a digit: renameat2 fails with the error of that index in `faults` instead, none of
 //     which a file system here gives on demand;
 //   "Упрям" or "Upryam": cannot be removed, and "Упрям" not renamed (EPERM), as in an
-//     append-only directory;
+//     append-only directory; "Упор" cannot be removed either;
 //   "Копия": cannot be linked (EPERM), as on exFAT;
 //   "Двойник": has an inode number of its own per name, as on sshfs.
 #define _GNU_SOURCE
@@ -41,7 +41,7 @@ ssize_t getdents64(int dir, void* buffer, size_t length) {
 }
 
 int unlinkat(int dir, const char* path, int flags) {
-    if (STARTS(path, "Упрям") || STARTS(path, "Upryam")) {
+    if (STARTS(path, "Упрям") || STARTS(path, "Upryam") || STARTS(path, "Упор")) {
         errno = EPERM;
         return -1;
     }
