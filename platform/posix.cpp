@@ -694,8 +694,8 @@ Outcome move_without_replacing(Directory* dir, const char16_t* old_name, const c
     Outcome moved = Outcome::done;
     if (rename_excl(dir->fd, old_bytes, new_bytes) != 0) {
         const int error = errno;
-        if (refused_flag(error) ||
-            (error == EEXIST && is_stamped_note(dir->fd, Note(new_bytes).name))) {
+        if (error == EEXIST ? is_stamped_note(dir->fd, Note(new_bytes).name)
+                            : refused_flag(error)) {
             moved = move_by_fallback(dir, old_bytes, new_bytes, left);
         } else {
             errno = error;
