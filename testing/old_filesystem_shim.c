@@ -7,7 +7,8 @@
 //   "Упрям" or "Upryam": cannot be removed, and "Упрям" not renamed (EPERM), as in an
 //     append-only directory; "Упор" cannot be removed either;
 //   "Копия": cannot be linked (EPERM), as on exFAT;
-//   "Двойник": has an inode number of its own per name, as on sshfs.
+//   "Двойник": has an inode number of its own per name, as on sshfs, and "Dvojnik" cannot be
+//     made by mknod, as where a FUSE file system has none.
 #define _GNU_SOURCE
 #include <dirent.h>
 #include <dlfcn.h>
@@ -19,6 +20,7 @@
 
 #define NEXT(name, type) ((type)dlsym(RTLD_NEXT, name))
 #define STARTS(path, prefix) (strncmp(path, prefix, strlen(prefix)) == 0)
+#define REFUSED (errno = EPERM, -1)
 
 int renameat2(int old_dir, const char* old_path, int new_dir, const char* new_path,
               unsigned int flags) {
@@ -41,29 +43,23 @@ ssize_t getdents64(int dir, void* buffer, size_t length) {
 }
 
 int unlinkat(int dir, const char* path, int flags) {
-    if (STARTS(path, "Упрям") || STARTS(path, "Upryam") || STARTS(path, "Упор")) {
-        errno = EPERM;
-        return -1;
-    }
-    return NEXT("unlinkat", int (*)(int, const char*, int))(dir, path, flags);
+    return STARTS(path, "Упрям") || STARTS(path, "Upryam") || STARTS(path, "Упор")
+               ? REFUSED
+               : NEXT("unlinkat", int (*)(int, const char*, int))(dir, path, flags);
 }
 
 int renameat(int old_dir, const char* old_path, int new_dir, const char* new_path) {
-    if (STARTS(old_path, "Упрям")) {
-        errno = EPERM;
-        return -1;
-    }
-    return NEXT("renameat", int (*)(int, const char*, int, const char*))(old_dir, old_path, new_dir,
-                                                                         new_path);
+    return STARTS(old_path, "Упрям")
+               ? REFUSED
+               : NEXT("renameat", int (*)(int, const char*, int, const char*))(old_dir, old_path,
+                                                                               new_dir, new_path);
 }
 
 int linkat(int old_dir, const char* old_path, int new_dir, const char* new_path, int flags) {
-    if (STARTS(old_path, "Копия")) {
-        errno = EPERM;
-        return -1;
-    }
-    return NEXT("linkat", int (*)(int, const char*, int, const char*, int))(
-        old_dir, old_path, new_dir, new_path, flags);
+    return STARTS(old_path, "Копия")
+               ? REFUSED
+               : NEXT("linkat", int (*)(int, const char*, int, const char*, int))(
+                     old_dir, old_path, new_dir, new_path, flags);
 }
 
 int fstatat(int dir, const char* path, struct stat* status, int flags) {
@@ -72,4 +68,10 @@ int fstatat(int dir, const char* path, struct stat* status, int flags) {
     status->st_ino +=
         result == 0 && (STARTS(path, "Двойник") || STARTS(path, "Dvojnik")) ? strlen(path) : 0;
     return result;
+}
+
+int mknodat(int dir, const char* path, mode_t mode, dev_t device) {
+    return STARTS(path, "Dvojnik")
+               ? REFUSED
+               : NEXT("mknodat", int (*)(int, const char*, mode_t, dev_t))(dir, path, mode, device);
 }
