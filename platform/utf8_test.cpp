@@ -54,6 +54,7 @@ TEST(Utf8, Table) {
     EXPECT_TRUE(utf16_to_utf8(u"\xDC7F\xDD00\xDC00\xDC00\xD800\xDC00", 5, bytes, 16, &count));
     EXPECT_EQ(std::string(bytes, count),
               "\xed\xb1\xbf\xed\xb4\x80\xed\xb0\x80\xed\xb0\x80\xed\xa0\x80");
-    EXPECT_TRUE(utf16_to_utf8(u"\xD800z\xD800\xFFFD", 4, bytes, 11, &count));
-    EXPECT_EQ(std::string(bytes, count), "\xed\xa0\x80z\xed\xa0\x80\xef\xbf\xbd");
+    EXPECT_TRUE(utf16_to_utf8(u"\xD800z\xD800\xFFFD\xD800\xE000", 6, bytes, 17, &count));
+    EXPECT_EQ(std::string(bytes, count),
+              "\xed\xa0\x80z\xed\xa0\x80\xef\xbf\xbd\xed\xa0\x80\xee\x80\x80");
 }

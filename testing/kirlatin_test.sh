@@ -157,6 +157,11 @@ WhatCannotBeRenamedOrListedIsTold() {
         "rename directory from $p/Закрыто to $p/Zakryto" "not listed, no permission: $p/Zakryto"
         "rename directory from $p to Vhod/Foto")
 }
+# A root that cannot be opened is told, and still renamed.
+ARootThatCannotBeOpenedIsTold() {
+    where=posix runner=unprivileged status=2 args=(Нет) ordered=1 modes=("0 Нет") before=(Нет/Я)
+    lines=("not listed, no permission: Нет" "rename directory from Нет to Net")
+}
 # Errors no file system here gives on demand, from the stand-in for an older file system, each
 # told with its reason; a directory left is walked under its name. Where the old name cannot be
 # removed ("Упрям…", as in an append-only directory), neither can what the move made: the second
