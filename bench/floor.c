@@ -13,6 +13,15 @@
 #include <string.h>
 #include <unistd.h>
 
+/* Built with -DCHECK_THEN_RENAME, it is instead a check-then-rename program such as `mv -n`: a
+ * stat of the new name, then a plain rename where nothing stands there. */
+#ifdef CHECK_THEN_RENAME
+#define RENAME(dir, old, new) \
+    (faccessat(dir, new, F_OK, AT_SYMLINK_NOFOLLOW) != 0 ? renameat(dir, old, dir, new) : -1)
+#else
+#define RENAME(dir, old, new) renameat2(dir, old, dir, new, RENAME_NOREPLACE)
+#endif
+
 /* Latin for а..я (U+0430..U+044F), then ё (U+0451). Capitals are these in upper case. */
 static const char* const LATIN[33] = {
     "a", "b", "v", "g", "d", "e", "zh", "z", "i",  "j",  "k", "l", "m", "n", "o",  "p",  "r",
@@ -96,8 +105,7 @@ static void walk(int fd, const char* path) {
         const int changed = latinize(name, latin, sizeof latin);
         if (!changed && !is_dir) continue;
         snprintf(new_path, sizeof new_path, "%s/%s", path, latin);
-        if (changed &&
-            renameat2(dirfd(listing), name, dirfd(listing), latin, RENAME_NOREPLACE) == 0) {
+        if (changed && RENAME(dirfd(listing), name, latin) == 0) {
             snprintf(old_path, sizeof old_path, "%s/%s", path, name);
             const int length = snprintf(line, sizeof line, "rename %s from %s to %s\n",
                                         is_dir ? "directory" : "file", old_path, new_path);

@@ -151,19 +151,20 @@ enum class Leftover {
 // entry that a user or another program made, on every file system: when new_name exists, nothing
 // changes. It only renames, within dir: it never copies, and a link is renamed itself, never its
 // target. Where the file system cannot rename without replacing, the steps it takes instead are
-// marked so that no user's entry is ever taken for one of them, and run under a lock that every
-// run of the tool on this machine takes: what a run that was killed left at new_name (the file
-// under both names, or an empty claim) is finished, never what a user made or another run is
-// doing. Returns done only when the entry now stands at new_name and no longer at old_name;
-// otherwise the entry stands where it stood, and *left tells what else stands at new_name.
-// MOVE_OUTCOMES.
+// ones the file system was first shown, in a scratch entry of the tool's own, to do as they must
+// (not_supported where none is); they are marked so that no user's entry is ever taken for one of
+// them, and run under a lock that every run of the tool on this machine takes: what a run that was
+// killed left at new_name (the file under both names, or an empty claim) is finished, never what a
+// user made or another run is doing. Returns done only when the entry now stands at new_name and no
+// longer at old_name; otherwise the entry stands where it stood, and *left tells what else stands
+// at new_name. MOVE_OUTCOMES.
 Outcome move_without_replacing(Directory* dir, const char16_t* old_name, const char16_t* new_name,
                                EntryKind kind, Leftover* left);
 
-// Removes what marked a move of the tool's own to `name` in dir, where a run was killed once the
-// entry stood at `name`, before it could remove it: the walk asks it for a root that already has
-// its Latin name, whose parent it never lists.
-void clear_move_note(Directory* dir, const char16_t* name);
+// Removes what marked moves of the tool's own in dir, where a run was killed once its entries
+// stood at their new names, before it could remove it: the walk asks it for a root that already
+// has its Latin name, whose parent it never lists.
+void clear_move_note(Directory* dir);
 
 // False when name, as read_entry gave it or as the user typed it, carries bytes that are no text
 // in the system's encoding (no valid UTF-8, on Linux and macOS); such a name is never changed.

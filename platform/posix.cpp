@@ -144,14 +144,64 @@ void end_listing(ListingState* listing, int fd) {
 }
 #endif
 
+// How a file system moves an entry of one kind without replacing, as its probe showed.
+enum class Step : unsigned char {
+    none,        // no way it showed: the entry is not supported
+    plain,       // a rename onto an existing entry of that kind fails: the plain rename
+    onto_claim,  // a rename onto an empty entry of that kind keeps all of what is moved
+};
+
+// What a file system has shown of itself, learned once per run: its no-replace rename at the
+// first move, the steps of the fallback by a probe where that is refused.
+struct FileSystem {
+    dev_t device;
+    bool renames_excl;  // the rename that never replaces has not been refused
+    bool probed;
+    Outcome refusal;  // done, or what every fallback move here returns (read_only)
+    Step directories;
+    Step files;
+    bool mknod_claims;  // mknod makes a regular file
+    bool links_proven;  // a hard link shows its file's inode number, as the listing does
+};
+
+// The file systems of one run: a handful. One beyond them is probed for each move.
+FileSystem file_systems[16];
+std::size_t file_system_count = 0;
+
+FileSystem* file_system_of(int fd) {
+    struct stat status;
+    if (fstat(fd, &status) != 0) {
+        return nullptr;
+    }
+    for (std::size_t i = 0; i < file_system_count; ++i) {
+        if (file_systems[i].device == status.st_dev) {
+            return &file_systems[i];
+        }
+    }
+    if (file_system_count == sizeof file_systems / sizeof file_systems[0]) {
+        return nullptr;
+    }
+    FileSystem* added = &file_systems[file_system_count++];
+    *added = {};
+    added->device = status.st_dev;
+    added->renames_excl = true;
+    return added;
+}
+
+// How a directory holds its note of moves onto claims.
+enum class NoteHeld : unsigned char { not_held, made, left_by_a_run };
+
 }  // namespace
 
 struct Directory {
     int fd;
+    FileSystem* fs;  // the root's, for every directory below it; nullptr where not yet known
     // The entry read_entry gave last, which a move of that entry notes as moved.
     const char* last_name;
     ino_t last_inode;
-    bool notes_listed;  // a stamped note was passed over: removed once the listing is over,
+    bool listed;        // read_entry has been asked
+    NoteHeld note;      // this run's note of its moves onto claims
+    bool marks_listed;  // a stamped mark was passed over: removed once the listing is over,
     bool notes_kept;    // unless a move kept its note for what it could not undo
     MovedDirectories moved;
     ListingState listing;
@@ -216,13 +266,25 @@ Outcome take_directory(int fd, const Outcome (&outcomes)[N], Directory** opened)
         return Outcome::failed;
     }
     dir->fd = fd;
+    dir->fs = nullptr;
     dir->last_name = nullptr;
     dir->last_inode = 0;
-    dir->notes_listed = dir->notes_kept = false;
+    dir->listed = dir->marks_listed = dir->notes_kept = false;
+    dir->note = NoteHeld::not_held;
     dir->moved = MovedDirectories{};
     start_listing(&dir->listing);
     *opened = dir;
     return Outcome::done;
+}
+
+// Takes over fd, the root or its parent, or -1 with errno set; every directory opened below the
+// root shares the root's file system, as none is entered across a mount.
+Outcome take_root(int fd, Directory** opened) {
+    const Outcome taken = take_directory(fd, OPEN_ROOT_OUTCOMES, opened);
+    if (taken == Outcome::done) {
+        (*opened)->fs = file_system_of(fd);
+    }
+    return taken;
 }
 
 Outcome open_by_path(const char16_t* path, int access, Directory** opened) {
@@ -230,8 +292,8 @@ Outcome open_by_path(const char16_t* path, int access, Directory** opened) {
     if (!to_bytes(path, bytes)) {
         return Outcome::path_too_long;
     }
-    return take_directory(open(bytes[0] == '\0' ? "." : bytes, access | O_DIRECTORY | O_CLOEXEC),
-                          OPEN_ROOT_OUTCOMES, opened);
+    return take_root(open(bytes[0] == '\0' ? "." : bytes, access | O_DIRECTORY | O_CLOEXEC),
+                     opened);
 }
 
 bool same_file(const struct stat& a, const struct stat& b) {
@@ -280,76 +342,58 @@ EntryKind kind_of(int dir, const char* name, unsigned char type) {
                             : EntryKind::other;
 }
 
-// What marks a move of the tool's own, on a file system that refuses the rename that never
-// replaces: a note, an empty directory ".kirlatin-move-HASH" beside the entry, HASH being 16 hex
-// digits of the new name's FNV-1a hash, made before anything else and stamped at once with a
-// modification time no one sets by chance (2000-01-02 03:04:06 UTC). The note stands until the
-// move is over, so what a run that was killed left (an empty claim, the file under both names) is
-// known by it. A directory of that exact name that is not yet stamped is a note its run was
-// killed before stamping: nothing else had been made, and the next move takes it over. A note's
-// name is Latin and of one length: the walk never renames one, and every name has one.
-constexpr char NOTE_PREFIX[] = ".kirlatin-move-";
-constexpr std::size_t NOTE_PREFIX_BYTES = sizeof NOTE_PREFIX - 1;
-constexpr time_t NOTE_STAMP = 946782246;
+// What the tool makes of its own on a file system that refuses the rename that never replaces,
+// each an empty directory named ".kirlatin-…", stamped at once with a modification time no one
+// sets by chance (2000-01-02 03:04:06 UTC), so that no user's entry is ever taken for one:
+//   ".kirlatin-moves", the note of a directory in which moves onto claims are under way: it stands
+//     from before the first claim until the directory's listing is over, so an empty claim a run
+//     that was killed left, or the file under both names, is known by it;
+//   ".kirlatin-probe", the scratch directory in which a file system is probed.
+// One found not yet stamped is one whose run was killed before it could stamp it, or make
+// anything more: made anew where it is an empty directory. Their names are Latin: the walk never
+// renames one.
+constexpr char MARK_PREFIX[] = ".kirlatin-";
+constexpr char MOVES_NOTE[] = ".kirlatin-moves";
+constexpr char PROBE_SCRATCH[] = ".kirlatin-probe";
+constexpr time_t MARK_STAMP = 946782246;
 
-bool is_stamped_note(int dir, const char* name) {
+bool is_stamped_mark(int dir, const char* name) {
     struct stat status;
-    return strncmp(name, NOTE_PREFIX, NOTE_PREFIX_BYTES) == 0 &&
+    return strncmp(name, MARK_PREFIX, sizeof MARK_PREFIX - 1) == 0 &&
            fstatat(dir, name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(status.st_mode) &&
-           status.st_mtime == NOTE_STAMP;
+           status.st_mtime == MARK_STAMP;
 }
 
-// The note of a move to new_name, and how the move holds it.
-struct Note {
-    char name[NOTE_PREFIX_BYTES + 17];
-    enum Held { not_held, made, left_by_a_run } held = not_held;
-
-    explicit Note(const char* new_name) {
-        std::uint64_t hash = 0xcbf29ce484222325;
-        for (const char* c = new_name; *c != '\0'; ++c) {
-            hash = (hash ^ static_cast<unsigned char>(*c)) * 0x100000001b3;
+// Makes the mark `name` and stamps it, or finds the one a run left. False, with nothing made and
+// errno set, where its name holds anything else (EEXIST), or the file system keeps no such stamp
+// (ENOTSUP).
+bool take_mark(int dir, const char* name, bool* left_by_a_run) {
+    *left_by_a_run = false;
+    bool fresh = mkdirat(dir, name, 0700) == 0;
+    if (!fresh && errno == EEXIST) {
+        if (is_stamped_mark(dir, name)) {
+            *left_by_a_run = true;
+            return true;
         }
-        snprintf(name, sizeof name, "%s%016llx", NOTE_PREFIX,
-                 static_cast<unsigned long long>(hash));
+        fresh = unlinkat(dir, name, AT_REMOVEDIR) == 0 && mkdirat(dir, name, 0700) == 0;
+        errno = fresh ? 0 : EEXIST;
     }
-    // Makes the note and stamps it, or takes over the one a killed run left. False, with nothing
-    // made and errno set, where its name holds anything else (EEXIST), or the file system keeps
-    // no such stamp (ENOTSUP).
-    bool take(int dir) {
-        bool fresh = mkdirat(dir, name, 0700) == 0;
-        if (!fresh && errno == EEXIST) {
-            if (is_stamped_note(dir, name)) {
-                held = left_by_a_run;
-                return true;
-            }
-            // One not stamped is a note whose run was killed before it could stamp it, or make
-            // anything more: made anew where it is an empty directory.
-            fresh = unlinkat(dir, name, AT_REMOVEDIR) == 0 && mkdirat(dir, name, 0700) == 0;
-            errno = fresh ? 0 : EEXIST;
-        }
-        if (!fresh) {
-            return false;
-        }
-        if (!stamp(dir)) {
-            unlinkat(dir, name, AT_REMOVEDIR);
-            errno = ENOTSUP;
-            return false;
-        }
-        held = made;
-        return true;
+    if (!fresh) {
+        return false;
     }
-    bool stamp(int dir) const {
-        const timespec times[2] = {{NOTE_STAMP, 0},
-                                   {NOTE_STAMP, 0}};  // exfat-fuse takes no UTIME_OMIT
-        return utimensat(dir, name, times, AT_SYMLINK_NOFOLLOW) == 0;
+    const timespec times[2] = {{MARK_STAMP, 0}, {MARK_STAMP, 0}};  // exfat-fuse takes no UTIME_OMIT
+    if (utimensat(dir, name, times, AT_SYMLINK_NOFOLLOW) != 0) {
+        unlinkat(dir, name, AT_REMOVEDIR);
+        errno = ENOTSUP;
+        return false;
     }
-    void remove(int dir) const { unlinkat(dir, name, AT_REMOVEDIR); }
-};
+    return true;
+}
 
 // Holds the directory's advisory lock, which every run of the tool takes for the steps of a
-// fallback move and for tidying notes: another run on this machine then meets a move not begun,
-// finished, or left by a run that is gone, never one in progress. A descriptor opened only to
-// search gives no lock; the directory is then opened once more to read.
+// fallback move and for tidying its marks: another run on this machine then meets a move not
+// begun, finished, or left by a run that is gone, never one in progress. A descriptor opened only
+// to search gives no lock; the directory is then opened once more to read.
 struct DirectoryLock {
     int fd;
     bool own_fd = false;
@@ -372,11 +416,28 @@ struct DirectoryLock {
     }
 };
 
-// Removes every stamped note of dir, under its lock, once its listing is over: each entry it
-// listed has been moved by then, which finished or took back what a killed run's note stood for,
-// so any note left is a move's that is over; none where a move of its own kept its note. The
-// directory is listed anew: a FUSE file system may list nothing more once a listing has ended.
-void remove_notes(int dir) {
+// The entries a probe may leave in its scratch directory, removed files first.
+constexpr const char* SCRATCH_FILES[] = {"a/x", "b/x", "c/x", "f", "g", "l"};
+constexpr const char* SCRATCH_DIRECTORIES[] = {"a", "b", "c"};
+
+void remove_scratch(int dir) {
+    const int fd = openat(dir, PROBE_SCRATCH, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+        for (const char* name : SCRATCH_FILES) {
+            unlinkat(fd, name, 0);
+        }
+        for (const char* name : SCRATCH_DIRECTORIES) {
+            unlinkat(fd, name, AT_REMOVEDIR);
+        }
+        close(fd);
+    }
+    unlinkat(dir, PROBE_SCRATCH, AT_REMOVEDIR);
+}
+
+// Removes every stamped mark of dir, under its lock, once its listing is over: each entry it
+// listed has been moved by then, which finished or took back what a killed run's note stood for.
+// The directory is listed anew: a FUSE file system may list nothing more once a listing has ended.
+void remove_marks(int dir) {
     const DirectoryLock lock(dir);
     const int fd = lock.held ? openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
     if (fd < 0) {
@@ -386,18 +447,35 @@ void remove_notes(int dir) {
     start_listing(&listing);
     Record record;
     while (next_record(&listing, fd, &record) == Listing::entry) {
-        if (is_stamped_note(dir, record.name)) {
+        if (strcmp(record.name, PROBE_SCRATCH) == 0 && is_stamped_mark(dir, record.name)) {
+            remove_scratch(dir);
+        } else if (is_stamped_mark(dir, record.name)) {
             unlinkat(dir, record.name, AT_REMOVEDIR);  // fails where it holds anything
         }
     }
     end_listing(&listing, fd);
 }
 
-// Gives a listed record to the walk unless the listing rules pass it over, or it is a note, which
-// is removed once the listing is over.
+// Ends what the directory's moves noted, once its listing is over or, in a directory never
+// listed (the root's parent), its move is: its own note goes, and any mark the listing met, unless
+// a move kept the note for what it could not undo.
+void end_moves(Directory* dir) {
+    if (!dir->notes_kept && dir->marks_listed) {
+        remove_marks(dir->fd);
+    } else if (!dir->notes_kept && dir->note != NoteHeld::not_held) {
+        const DirectoryLock lock(dir->fd);
+        unlinkat(dir->fd, MOVES_NOTE, AT_REMOVEDIR);
+    }
+    dir->marks_listed = false;
+    dir->note = NoteHeld::not_held;
+}
+
+// Gives a listed record to the walk unless the listing rules pass it over, or it is a mark:
+// the directory's own note, or one a run left, removed once the listing is over.
 bool take_entry(Directory* dir, const Record& record, DirEntry* entry) {
-    if (record.type != DT_REG && is_stamped_note(dir->fd, record.name)) {
-        dir->notes_listed = true;
+    if (record.type != DT_REG &&
+        ((dir->note != NoteHeld::not_held && strcmp(record.name, MOVES_NOTE) == 0) ||
+         (is_stamped_mark(dir->fd, record.name) && (dir->marks_listed = true)))) {
         return false;
     }
     std::size_t units = 0;
@@ -430,6 +508,141 @@ bool names_file(int dir, const char* name, const struct stat& file) {
     return fstatat(dir, name, &status, AT_SYMLINK_NOFOLLOW) == 0 && same_file(status, file);
 }
 
+// Makes the empty file `name` exclusively. Unopened where the file system makes files so: FUSE
+// releases a file closed just before the rename onto it late, and libfuse would keep what that
+// rename replaced as a hidden file.
+bool make_claim_file(int dir, const char* name, bool by_mknod) {
+#if KIRLATIN_USE_MKNODAT
+    if (by_mknod && mknodat(dir, name, S_IFREG | 0600, 0) == 0) {
+        return true;  // where it fails, so does the open below, or the open makes the file
+    }
+#else
+    (void)by_mknod;
+#endif
+    const int fd = openat(dir, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    return fd >= 0 && close(fd) == 0;
+}
+
+// True when `name` in the scratch directory lists `entry` (a directory) or holds the byte "k"
+// (a file), as the file system itself tells, opened anew: the kernel's cache of what a rename
+// moved can show what the file system has lost.
+bool holds(int scratch, const char* name, const char* entry) {
+    const int fd = openat(scratch, name, O_RDONLY | O_CLOEXEC | (entry ? O_DIRECTORY : 0));
+    if (fd < 0) {
+        return false;
+    }
+    char byte = 0;
+    if (entry == nullptr) {
+        const bool held = read(fd, &byte, 1) == 1 && byte == 'k';
+        close(fd);
+        return held;
+    }
+    ListingState listing;
+    start_listing(&listing);
+    Record record;
+    bool found = false;
+    while (!found && next_record(&listing, fd, &record) == Listing::entry) {
+        found = strcmp(record.name, entry) == 0;
+    }
+    end_listing(&listing, fd);
+    return found;
+}
+
+// What the probe finds of renaming `from` onto `onto`, an empty entry of its kind: where the rename
+// is done, whether `onto` holds what `from` held; where it fails as taken, whether a rename to a
+// `free` name (none for a file) keeps what it holds.
+Step probed_step(int scratch, const char* from, const char* onto, const char* entry,
+                 const char* free) {
+    if (renameat(scratch, from, scratch, onto) == 0) {
+        return holds(scratch, onto, entry) ? Step::onto_claim : Step::none;
+    }
+    if (errno != EEXIST && errno != ENOTEMPTY) {
+        return Step::none;
+    }
+    return free == nullptr ||
+                   (renameat(scratch, from, scratch, free) == 0 && holds(scratch, free, entry))
+               ? Step::plain
+               : Step::none;
+}
+
+// True when a file linked in the scratch directory shows one inode number under both names, and
+// the listing gives the same: then two names can be proven to be one file.
+bool links_proven(int scratch, const char* file) {
+    struct stat one;
+    struct stat two;
+    const int fd = linkat(scratch, file, scratch, "l", 0) == 0 &&
+                           fstatat(scratch, file, &one, AT_SYMLINK_NOFOLLOW) == 0 &&
+                           fstatat(scratch, "l", &two, AT_SYMLINK_NOFOLLOW) == 0 &&
+                           same_file(one, two)
+                       ? openat(scratch, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                       : -1;
+    if (fd < 0) {
+        return false;
+    }
+    ListingState listing;
+    start_listing(&listing);
+    Record record;
+    bool listed_so = false;
+    while (next_record(&listing, fd, &record) == Listing::entry) {
+        listed_so = listed_so || (strcmp(record.name, file) == 0 && record.inode == one.st_ino);
+    }
+    end_listing(&listing, fd);
+    return listed_so;
+}
+
+// Finds out, in a scratch directory of its own beside the entries, what the file system does with
+// each step of a fallback move: whether a directory renamed onto an empty directory keeps its
+// entries, or the rename fails (then the plain rename never replaces a directory); whether a file
+// renamed onto an empty file keeps its bytes, or fails; whether mknod makes a file; whether hard
+// links can be proven. Returns done once it knows, or the reason it cannot probe here: where the
+// file system makes nothing at all, read_only (or not_supported) holds for every move on it.
+Outcome probe(int dir, FileSystem* fs) {
+    if (is_stamped_mark(dir, PROBE_SCRATCH)) {
+        remove_scratch(dir);  // a killed run's
+    }
+    bool left = false;
+    if (!take_mark(dir, PROBE_SCRATCH, &left) || left) {
+        const int error = left ? EEXIST : errno;
+        if (error == EROFS || error == ENOSYS) {
+            // A read-only FUSE file system may refuse a directory with ENOSYS, and a file as such.
+            fs->probed = true;
+            fs->refusal = error == EROFS || (mknodat(dir, PROBE_SCRATCH, S_IFREG | 0600, 0) != 0 &&
+                                             errno == EROFS)
+                              ? Outcome::read_only
+                              : Outcome::not_supported;
+            unlinkat(dir, PROBE_SCRATCH, 0);
+            return fs->refusal;
+        }
+        errno = error;
+        return error == ENOTSUP ? Outcome::not_supported : failure(MOVE_OUTCOMES);
+    }
+    const int scratch = openat(dir, PROBE_SCRATCH, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (scratch < 0) {
+        const Outcome unknown = failure(MOVE_OUTCOMES);
+        remove_scratch(dir);
+        return unknown;
+    }
+    fs->directories = mkdirat(scratch, "a", 0700) == 0 && make_claim_file(scratch, "a/x", false) &&
+                              mkdirat(scratch, "b", 0700) == 0
+                          ? probed_step(scratch, "a", "b", "x", "c")
+                          : Step::none;
+#if KIRLATIN_USE_MKNODAT
+    fs->mknod_claims = mknodat(scratch, "g", S_IFREG | 0600, 0) == 0;
+#endif
+    const int file = fs->mknod_claims || make_claim_file(scratch, "g", false)
+                         ? openat(scratch, "f", O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600)
+                         : -1;
+    const bool written = file >= 0 && write(file, "k", 1) == 1;
+    fs->files = file >= 0 && close(file) == 0 && written
+                    ? probed_step(scratch, "f", "g", nullptr, nullptr)
+                    : Step::none;
+    fs->links_proven = links_proven(scratch, fs->files == Step::plain ? "f" : "g");
+    fs->probed = true;
+    close(scratch);
+    remove_scratch(dir);
+    return Outcome::done;
+}
+
 // Holds back every signal that can be held for the few calls of a fallback move, so that no stop
 // and no grace timer ends the process between its steps, with an entry under two names or a
 // claim left behind. Only SIGKILL can come between them; what it leaves, the next run finishes.
@@ -443,61 +656,43 @@ struct HeldSignals {
     ~HeldSignals() { sigprocmask(SIG_SETMASK, &before, nullptr); }
 };
 
-// True when the entry `file`, standing at old_name, is a file whose inode number is known to
-// identify it: the one the listing gave for that name, so not a number made up per name (sshfs
-// and other FUSE file systems). Only then can two names be proven to be one file.
-bool is_identified_file(const Directory* dir, const char* old_name, const struct stat& file) {
-    return !S_ISDIR(file.st_mode) && dir->last_name != nullptr &&
-           strcmp(dir->last_name, old_name) == 0 && file.st_ino == dir->last_inode;
-}
-
 // Step 2: moves the file by a hard link, which fails when new_name is taken, then removes the old
-// name; a second name a killed run left, proven the file's, is taken as the link. Where the old
-// name cannot be removed and still names the file, the link is undone. not_supported, with
-// nothing changed, where no link can be made, or new_name holds what may be a claim of the note's.
-Outcome move_by_link(int dir, const char* old_name, const char* new_name, const struct stat& file,
-                     const Note& note, Leftover* left) {
+// name; a second name a killed run left, proven the file's, is taken as the link. The file must
+// be the one the listing gave for old_name, by the inode number that proves a link to be it.
+// Where the old name cannot be removed and still names the file, the link is undone.
+// not_supported, with nothing changed, where the file cannot be so moved, or new_name holds what
+// may be a claim of the note's.
+Outcome move_by_link(const Directory* dir, const char* old_name, const char* new_name,
+                     Leftover* left) {
+    struct stat file;
+    if (dir->last_name == nullptr || strcmp(dir->last_name, old_name) != 0 ||
+        fstatat(dir->fd, old_name, &file, AT_SYMLINK_NOFOLLOW) != 0 ||
+        file.st_ino != dir->last_inode || S_ISDIR(file.st_mode)) {
+        return Outcome::not_supported;
+    }
     // Flags 0: a symbolic link is linked itself, never its target.
-    if (linkat(dir, old_name, dir, new_name, 0) != 0) {
+    if (linkat(dir->fd, old_name, dir->fd, new_name, 0) != 0) {
         // EPERM: no hard links here, or not for this user.
         if (errno == EPERM || errno == EMLINK || refused_flag(errno)) {
             return Outcome::not_supported;
         }
-        if (errno != EEXIST || note.held != Note::left_by_a_run) {
+        if (errno != EEXIST || dir->note != NoteHeld::left_by_a_run) {
             return failure(MOVE_OUTCOMES);
         }
-        if (!names_file(dir, new_name, file)) {
+        if (!names_file(dir->fd, new_name, file)) {
             return Outcome::not_supported;  // what stands there may be the killed run's claim
         }
-    } else if (!names_file(dir, new_name, file)) {
+    } else if (!names_file(dir->fd, new_name, file)) {
         return Outcome::name_taken;  // the link was replaced at once: new_name is another's now
     }
-    if (unlinkat(dir, old_name, 0) == 0 || !names_file(dir, old_name, file)) {
+    if (unlinkat(dir->fd, old_name, 0) == 0 || !names_file(dir->fd, old_name, file)) {
         return Outcome::done;  // old_name no longer names the file: it stands at new_name
     }
     const Outcome kept = failure(MOVE_OUTCOMES);
-    if (!names_file(dir, new_name, file) || unlinkat(dir, new_name, 0) != 0) {
+    if (!names_file(dir->fd, new_name, file) || unlinkat(dir->fd, new_name, 0) != 0) {
         *left = Leftover::second_name;
     }
     return kept;
-}
-
-// Makes the empty file new_name exclusively. Unopened where it can be: FUSE releases a file
-// closed just before the rename onto it late, and libfuse would keep what that rename replaced
-// as a hidden file.
-bool make_claim_file(int dir, const char* new_name) {
-#if KIRLATIN_USE_MKNODAT
-    if (mknodat(dir, new_name, S_IFREG | 0600, 0) == 0) {
-        return true;  // where it fails, so does the open below, or the open makes the file
-    }
-#endif
-    const int fd =
-        openat(dir, new_name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        return false;
-    }
-    close(fd);
-    return true;
 }
 
 // True when name is an empty entry of the kind a claim for a directory or a file would be.
@@ -508,71 +703,110 @@ bool is_empty_claim(int dir, const char* name, bool directory, struct stat* clai
 
 // Step 3: claims new_name with an empty entry of the tool's own, made exclusively (a directory for
 // a directory, a file for anything else), or takes the claim a killed run left beside its note,
-// and moves old_name onto it. A directory replaces only an empty directory, so anything put into
-// the claim meanwhile makes the move fail; a file replaces its claim only while that is still an
-// empty file. A claim the move did not take is removed while it is still empty.
-Outcome move_onto_claim(int dir, const char* old_name, const char* new_name, bool directory,
-                        const Note& note, Leftover* left) {
+// and moves old_name onto it: where the probe showed that such a rename keeps all of the entry.
+// A directory replaces only an empty directory, so anything put into the claim meanwhile makes
+// the move fail. A claim the move did not take is removed while it is still empty. *other_kind:
+// the entry is not of the kind it was taken for (a root that is a link, or one swapped since
+// its listing), and its claim is gone again.
+Outcome move_onto_claim(const Directory* dir, const char* old_name, const char* new_name,
+                        bool directory, Leftover* left, bool* other_kind) {
+    const int fd = dir->fd;
     struct stat claim;
-    bool claimed = false;
-    if (directory) {
-        claimed = mkdirat(dir, new_name, 0700) == 0;
-    } else {
-        claimed = make_claim_file(dir, new_name);
-    }
-    if (!claimed && !(errno == EEXIST && note.held == Note::left_by_a_run &&
-                      is_empty_claim(dir, new_name, directory, &claim))) {
+    const bool claimed = directory ? mkdirat(fd, new_name, 0700) == 0
+                                   : make_claim_file(fd, new_name, dir->fs->mknod_claims);
+    if (!claimed && !(errno == EEXIST && dir->note == NoteHeld::left_by_a_run &&
+                      is_empty_claim(fd, new_name, directory, &claim))) {
         return failure(MOVE_OUTCOMES);
     }
-    if (claimed && !directory && !is_empty_claim(dir, new_name, directory, &claim)) {
-        return Outcome::name_taken;  // no longer the empty claim made: somebody else's now
-    }
-    if (renameat(dir, old_name, dir, new_name) == 0) {
+    if (renameat(fd, old_name, fd, new_name) == 0) {
         return Outcome::done;
     }
     const int error = errno;
-    const bool removed = directory
-                             ? unlinkat(dir, new_name, AT_REMOVEDIR) == 0
-                             : !names_file(dir, new_name, claim) || unlinkat(dir, new_name, 0) == 0;
+    const bool removed =
+        directory ? unlinkat(fd, new_name, AT_REMOVEDIR) == 0
+                  : !is_empty_claim(fd, new_name, false, &claim) || unlinkat(fd, new_name, 0) == 0;
     // A directory claim that cannot be removed because it holds something is somebody else's.
     if (!removed && errno != ENOENT && errno != ENOTEMPTY && errno != EEXIST) {
         *left = Leftover::claim;
     }
+    *other_kind = removed && (error == ENOTDIR || error == EISDIR);
     errno = error == ENOTDIR || error == EISDIR ? EEXIST : error;
     return failure(MOVE_OUTCOMES);
 }
 
 // Steps 2 and 3 of a move, where the file system refuses the rename that never replaces: under
-// the directory's lock, with signals held, the entry is looked at as it stands now, its note
-// taken, and the move made or finished. The note goes once nothing of the move is left at
-// new_name; where something is, it stays, so that a later run knows it.
-Outcome move_by_fallback(Directory* dir, const char* old_name, const char* new_name,
-                         Leftover* left) {
+// the directory's lock, with signals held, each by the step the file system was probed to take.
+// A move onto a claim holds the directory's note from before its claim; the note goes once the
+// directory's listing is over, or stays where something of a move is left at new_name, so that
+// a later run knows it.
+Outcome fallback_steps(Directory* dir, const char* old_name, const char* new_name, bool directory,
+                       Leftover* left) {
     const DirectoryLock lock(dir->fd);
     if (!lock.held) {
         return failure(MOVE_OUTCOMES);
     }
     const HeldSignals held;
-    struct stat entry;
-    Note note(new_name);
-    if (fstatat(dir->fd, old_name, &entry, AT_SYMLINK_NOFOLLOW) != 0) {
-        return failure(MOVE_OUTCOMES);  // gone meanwhile, moved by another run
+    FileSystem unknown{};  // beyond the file systems remembered: probed for this move alone
+    if (dir->fs == nullptr) {
+        dir->fs = &unknown;
     }
-    if (!note.take(dir->fd)) {
-        return errno == ENOTSUP ? Outcome::not_supported : failure(MOVE_OUTCOMES);
-    }
-    // 2. A file moves by a hard link, where its inode number proves the link to be the file's.
-    Outcome moved = is_identified_file(dir, old_name, entry)
-                        ? move_by_link(dir->fd, old_name, new_name, entry, note, left)
+    const Outcome probed = dir->fs->probed ? dir->fs->refusal : probe(dir->fd, dir->fs);
+    Outcome moved = probed;
+    for (int kinds = 0; probed == Outcome::done && kinds < 2; ++kinds, directory = !directory) {
+        const Step step = directory ? dir->fs->directories : dir->fs->files;
+        struct stat entry;
+        bool other_kind = false;
+        if (step == Step::none) {
+            moved = Outcome::not_supported;
+        } else if (step == Step::plain) {
+            // Where a rename onto an existing entry of its kind fails, the plain rename never
+            // replaces it, for an entry of that kind alone.
+            if (fstatat(dir->fd, old_name, &entry, AT_SYMLINK_NOFOLLOW) != 0) {
+                moved = failure(MOVE_OUTCOMES);
+            } else if (S_ISDIR(entry.st_mode) != directory) {
+                other_kind = true;
+            } else {
+                moved = renameat(dir->fd, old_name, dir->fd, new_name) == 0
+                            ? Outcome::done
+                            : failure(MOVE_OUTCOMES);
+            }
+        } else if (dir->note == NoteHeld::not_held &&
+                   !take_mark(dir->fd, MOVES_NOTE, &other_kind)) {
+            moved = errno == ENOTSUP ? Outcome::not_supported : failure(MOVE_OUTCOMES);
+            other_kind = false;
+        } else {
+            if (dir->note == NoteHeld::not_held) {
+                dir->note = other_kind ? NoteHeld::left_by_a_run : NoteHeld::made;
+                other_kind = false;
+            }
+            // 2. A file moves by a hard link, where links are proven on this file system.
+            moved = !directory && dir->fs->links_proven
+                        ? move_by_link(dir, old_name, new_name, left)
                         : Outcome::not_supported;
-    // 3. A directory, or a file that cannot be so linked, moves onto a claim of its new name.
-    if (moved == Outcome::not_supported) {
-        moved = move_onto_claim(dir->fd, old_name, new_name, S_ISDIR(entry.st_mode), note, left);
+            // 3. A directory, or a file that cannot be so linked, moves onto a claim.
+            if (moved == Outcome::not_supported) {
+                moved = move_onto_claim(dir, old_name, new_name, directory, left, &other_kind);
+            }
+        }
+        if (!other_kind) {
+            break;
+        }
     }
-    if (*left == Leftover::none) {
-        note.remove(dir->fd);
-    } else {
+    if (dir->fs == &unknown) {
+        dir->fs = nullptr;
+    }
+    return moved;
+}
+
+// The note is kept where something of a move is left at new_name; in a directory never listed it
+// goes at once, once the lock is given back (the lock is taken anew for it).
+Outcome move_by_fallback(Directory* dir, const char* old_name, const char* new_name, bool directory,
+                         Leftover* left) {
+    const Outcome moved = fallback_steps(dir, old_name, new_name, directory, left);
+    if (*left != Leftover::none) {
         dir->notes_kept = true;
+    } else if (!dir->listed) {
+        end_moves(dir);
     }
     return moved;
 }
@@ -592,8 +826,7 @@ Outcome open_root(Directory* parent, const char16_t* name, Directory** opened) {
     if (!to_bytes(name, bytes)) {
         return Outcome::path_too_long;
     }
-    return take_directory(openat(parent->fd, bytes, O_RDONLY | O_DIRECTORY | O_CLOEXEC),
-                          OPEN_ROOT_OUTCOMES, opened);
+    return take_root(openat(parent->fd, bytes, O_RDONLY | O_DIRECTORY | O_CLOEXEC), opened);
 }
 
 // A volume that ignores letter case (exFAT, APFS and HFS+ by default) or, on macOS, the form of
@@ -657,16 +890,20 @@ Outcome open_directory(Directory* parent, const char16_t* name, Directory** open
     if (fd < 0 && errno == EXDEV) {
         return Outcome::mount_point;
     }
-    return take_directory(fd, OPEN_OUTCOMES, opened);
+    const Outcome taken = take_directory(fd, OPEN_OUTCOMES, opened);
+    if (taken == Outcome::done) {
+        (*opened)->fs = parent->fs;
+    }
+    return taken;
 }
 
 Listing read_entry(Directory* dir, DirEntry* entry) {
     for (;;) {
         Record record;
+        dir->listed = true;
         const Listing listed = next_record(&dir->listing, dir->fd, &record);
-        if (listed == Listing::end && dir->notes_listed && !dir->notes_kept) {
-            dir->notes_listed = false;
-            remove_notes(dir->fd);
+        if (listed == Listing::end) {
+            end_moves(dir);
         }
         if (listed != Listing::entry || take_entry(dir, record, entry)) {
             return listed;
@@ -689,14 +926,20 @@ Outcome move_without_replacing(Directory* dir, const char16_t* old_name, const c
         return Outcome::path_too_long;
     }
     // 1. The system's rename that never replaces. A file system that cannot says so, and the
-    // fallback follows; never a plain rename(). The kernel finds new_name taken before a file
-    // system can refuse the flag, so there a stamped note tells what a killed run left.
+    // fallback follows, without asking again; never a plain rename() unless a probe showed it
+    // never replaces. The kernel finds new_name taken before a file system can refuse the flag,
+    // so there a stamped note tells what a killed run left.
+    const bool directory = kind == EntryKind::directory;
     Outcome moved = Outcome::done;
-    if (rename_excl(dir->fd, old_bytes, new_bytes) != 0) {
+    if (dir->fs != nullptr && !dir->fs->renames_excl) {
+        moved = move_by_fallback(dir, old_bytes, new_bytes, directory, left);
+    } else if (rename_excl(dir->fd, old_bytes, new_bytes) != 0) {
         const int error = errno;
-        if (error == EEXIST ? is_stamped_note(dir->fd, Note(new_bytes).name)
-                            : refused_flag(error)) {
-            moved = move_by_fallback(dir, old_bytes, new_bytes, left);
+        if (refused_flag(error) && dir->fs != nullptr) {
+            dir->fs->renames_excl = false;
+        }
+        if (error == EEXIST ? is_stamped_mark(dir->fd, MOVES_NOTE) : refused_flag(error)) {
+            moved = move_by_fallback(dir, old_bytes, new_bytes, directory, left);
         } else {
             errno = error;
             moved = failure(MOVE_OUTCOMES);
@@ -710,16 +953,11 @@ Outcome move_without_replacing(Directory* dir, const char16_t* old_name, const c
     return moved;
 }
 
-void clear_move_note(Directory* dir, const char16_t* name) {
-    char bytes[PATH_BYTES];
-    if (!to_bytes(name, bytes)) {
-        return;
-    }
-    const Note note(bytes);
-    if (is_stamped_note(dir->fd, note.name)) {
+void clear_move_note(Directory* dir) {
+    if (is_stamped_mark(dir->fd, MOVES_NOTE)) {
         const DirectoryLock lock(dir->fd);
-        if (lock.held && is_stamped_note(dir->fd, note.name)) {
-            note.remove(dir->fd);
+        if (lock.held && is_stamped_mark(dir->fd, MOVES_NOTE)) {
+            unlinkat(dir->fd, MOVES_NOTE, AT_REMOVEDIR);
         }
     }
 }

@@ -446,7 +446,7 @@ Outcome move_without_replacing(Directory* dir, const char16_t* old_name, const c
 }
 
 // A rename by handle is one call, which leaves nothing to mark.
-void clear_move_note(Directory* /*dir*/, const char16_t* /*name*/) {}
+void clear_move_note(Directory* /*dir*/) {}
 
 // Windows names are UTF-16 already; a lone surrogate in one is kept as it stands.
 bool is_text_name(const char16_t* /*name*/) {

@@ -2,8 +2,9 @@
 // loaded with LD_PRELOAD, renameat2 refuses every call, with each error such systems give in
 // turn, or EEXIST where the kernel finds the new name taken first; and listings give no entry
 // types (DT_UNKNOWN). Names pick what else goes wrong:
-//   "Сбой" and a digit: renameat2 fails with the error of that index in `faults` instead, none of
-//     which a file system here gives on demand;
+//   "Сбой" and a digit: renameat2, renameat and linkat fail with the error of that index in
+//   `faults`
+//     instead, none of which a file system here gives on demand;
 //   "Упрям" or "Upryam": cannot be removed, and "Упрям" not renamed (EPERM), as in an
 //     append-only directory; "Упор" cannot be removed either;
 //   "Копия": cannot be linked (EPERM), as on exFAT;
@@ -22,13 +23,18 @@
 #define STARTS(path, prefix) (strncmp(path, prefix, strlen(prefix)) == 0)
 #define REFUSED (errno = EPERM, -1)
 
+// The error "Сбой" and a digit asks for, or 0.
+static int fault(const char* path) {
+    static const int faults[] = {ENOSPC, EBUSY, EXDEV, EMFILE, EROFS, EIO, ELOOP};
+    return STARTS(path, "Сбой") ? faults[path[strlen("Сбой")] - '0'] : 0;
+}
+
 int renameat2(int old_dir, const char* old_path, int new_dir, const char* new_path,
               unsigned int flags) {
     static const int refusals[] = {ENOSYS, EINVAL, EOPNOTSUPP};
-    static const int faults[] = {ENOSPC, EBUSY, EXDEV, EMFILE, EROFS, EIO, ELOOP};
     static unsigned int calls;
     (void)old_dir, (void)flags;
-    errno = STARTS(old_path, "Сбой") ? faults[old_path[strlen("Сбой")] - '0']
+    errno = fault(old_path)                                                ? fault(old_path)
             : faccessat(new_dir, new_path, F_OK, AT_SYMLINK_NOFOLLOW) == 0 ? EEXIST
                                                                            : refusals[calls++ % 3];
     return -1;
@@ -49,14 +55,16 @@ int unlinkat(int dir, const char* path, int flags) {
 }
 
 int renameat(int old_dir, const char* old_path, int new_dir, const char* new_path) {
-    return STARTS(old_path, "Упрям")
+    return fault(old_path) ? (errno = fault(old_path), -1)
+           : STARTS(old_path, "Упрям")
                ? REFUSED
                : NEXT("renameat", int (*)(int, const char*, int, const char*))(old_dir, old_path,
                                                                                new_dir, new_path);
 }
 
 int linkat(int old_dir, const char* old_path, int new_dir, const char* new_path, int flags) {
-    return STARTS(old_path, "Копия")
+    return fault(old_path) ? (errno = fault(old_path), -1)
+           : STARTS(old_path, "Копия")
                ? REFUSED
                : NEXT("linkat", int (*)(int, const char*, int, const char*, int))(
                      old_dir, old_path, new_dir, new_path, flags);

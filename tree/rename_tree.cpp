@@ -231,7 +231,7 @@ void prepare_root_rename(const char16_t* parent_path, const char16_t* typed,
     bool parent_fit = false;
     if (!rename->due) {
         if (rename->parent != nullptr) {  // held, it would keep the root's siblings from moving
-            clear_move_note(rename->parent, rename->name);
+            clear_move_note(rename->parent);
             close_directory(rename->parent);
             rename->parent = nullptr;
         }
