@@ -348,13 +348,15 @@ EntryKind kind_of(int dir, const char* name, unsigned char type) {
 //   ".kirlatin-moves", the note of a directory in which moves onto claims are under way: it stands
 //     from before the first claim until the directory's listing is over, so an empty claim a run
 //     that was killed left, or the file under both names, is known by it;
-//   ".kirlatin-probe", the scratch directory in which a file system is probed.
+//   ".kirlatin-probe", the scratch directory in which a file system is probed, within its own
+//     directory "w", so that the probe's changes leave the stamp as it was.
 // One found not yet stamped is one whose run was killed before it could stamp it, or make
 // anything more: made anew where it is an empty directory. Their names are Latin: the walk never
 // renames one.
 constexpr char MARK_PREFIX[] = ".kirlatin-";
 constexpr char MOVES_NOTE[] = ".kirlatin-moves";
 constexpr char PROBE_SCRATCH[] = ".kirlatin-probe";
+constexpr char PROBE_WORK[] = ".kirlatin-probe/w";  // what the probe changes: the stamp stays
 constexpr time_t MARK_STAMP = 946782246;
 
 bool is_stamped_mark(int dir, const char* name) {
@@ -367,7 +369,8 @@ bool is_stamped_mark(int dir, const char* name) {
 // Makes the mark `name` and stamps it, or finds the one a run left. False, with nothing made and
 // errno set, where its name holds anything else (EEXIST), or the file system keeps no such stamp
 // (ENOTSUP).
-bool take_mark(int dir, const char* name, bool* left_by_a_run) {
+// `inner`, an empty directory within it, is made before the stamp, which making it would change.
+bool take_mark(int dir, const char* name, const char* inner, bool* left_by_a_run) {
     *left_by_a_run = false;
     bool fresh = mkdirat(dir, name, 0700) == 0;
     if (!fresh && errno == EEXIST) {
@@ -375,8 +378,15 @@ bool take_mark(int dir, const char* name, bool* left_by_a_run) {
             *left_by_a_run = true;
             return true;
         }
+        if (inner != nullptr) {
+            unlinkat(dir, inner, AT_REMOVEDIR);
+        }
         fresh = unlinkat(dir, name, AT_REMOVEDIR) == 0 && mkdirat(dir, name, 0700) == 0;
         errno = fresh ? 0 : EEXIST;
+    }
+    if (fresh && inner != nullptr && mkdirat(dir, inner, 0700) != 0) {
+        unlinkat(dir, name, AT_REMOVEDIR);
+        return false;
     }
     if (!fresh) {
         return false;
@@ -421,7 +431,7 @@ constexpr const char* SCRATCH_FILES[] = {"a/x", "b/x", "c/x", "f", "g", "l"};
 constexpr const char* SCRATCH_DIRECTORIES[] = {"a", "b", "c"};
 
 void remove_scratch(int dir) {
-    const int fd = openat(dir, PROBE_SCRATCH, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = openat(dir, PROBE_WORK, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd >= 0) {
         for (const char* name : SCRATCH_FILES) {
             unlinkat(fd, name, 0);
@@ -431,6 +441,7 @@ void remove_scratch(int dir) {
         }
         close(fd);
     }
+    unlinkat(dir, PROBE_WORK, AT_REMOVEDIR);
     unlinkat(dir, PROBE_SCRATCH, AT_REMOVEDIR);
 }
 
@@ -601,7 +612,7 @@ Outcome probe(int dir, FileSystem* fs) {
         remove_scratch(dir);  // a killed run's
     }
     bool left = false;
-    if (!take_mark(dir, PROBE_SCRATCH, &left) || left) {
+    if (!take_mark(dir, PROBE_SCRATCH, PROBE_WORK, &left) || left) {
         const int error = left ? EEXIST : errno;
         if (error == EROFS || error == ENOSYS) {
             // A read-only FUSE file system may refuse a directory with ENOSYS, and a file as such.
@@ -616,7 +627,7 @@ Outcome probe(int dir, FileSystem* fs) {
         errno = error;
         return error == ENOTSUP ? Outcome::not_supported : failure(MOVE_OUTCOMES);
     }
-    const int scratch = openat(dir, PROBE_SCRATCH, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int scratch = openat(dir, PROBE_WORK, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (scratch < 0) {
         const Outcome unknown = failure(MOVE_OUTCOMES);
         remove_scratch(dir);
@@ -771,7 +782,7 @@ Outcome fallback_steps(Directory* dir, const char* old_name, const char* new_nam
                             : failure(MOVE_OUTCOMES);
             }
         } else if (dir->note == NoteHeld::not_held &&
-                   !take_mark(dir->fd, MOVES_NOTE, &other_kind)) {
+                   !take_mark(dir->fd, MOVES_NOTE, nullptr, &other_kind)) {
             moved = errno == ENOTSUP ? Outcome::not_supported : failure(MOVE_OUTCOMES);
             other_kind = false;
         } else {
