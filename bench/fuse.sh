@@ -13,6 +13,7 @@ cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DKIRLATIN_TESTS=OFF >/dev/
 cmake --build build-bench --parallel 2 >/dev/null
 work="$(mktemp -d "${TMPDIR:-/tmp}/kirlatin-fuse-bench.XXXXXX")" loop=
 cleanup() {
+    cd /
     umount "$work/mnt" 2>/dev/null || true
     [ -z "$loop" ] || losetup -d "$loop"
     rm -rf "$work"
@@ -29,8 +30,7 @@ cp -r "$work/tree" t
 strace -f -c -o "$work/calls" "$kirlatin" t >"$work/out"
 moved=$(grep -c '^rename' "$work/out")
 awk -v moved="$moved" '$NF ~ /^(openat2?|getdents64|close|newfstatat|fstat|faccessat2?|mkdirat|mknodat|renameat2?|linkat|unlinkat|utimensat|read)$/ {
-        n = $(NF - 1) ~ /^[0-9]+$/ && $(NF - 2) ~ /^[0-9]+$/ ? $(NF - 2) : $(NF - 1)
-        calls += n; each = each sprintf(" %s %.2f", $NF, n / moved) }
+        calls += $4; each = each sprintf(" %s %.2f", $NF, $4 / moved) }
     END { printf "file-system calls per renamed entry: %.2f (%d entries;%s)\n", calls / moved, moved, each }' \
     "$work/calls"
 rm -rf t
@@ -47,4 +47,5 @@ for ((run = 0; run <= runs; run++)); do  # run 0 warms up
 done
 awk '{ t[$1] = t[$1] " " $2 } END { print "kirlatin:" t["kirlatin"] " s"; print "check-then-rename:" t["check"] " s" }' "$work/times"
 paste <(grep kirlatin "$work/times" | cut -d' ' -f2) <(grep check "$work/times" | cut -d' ' -f2) |
-    awk '{ r[NR] = $1 / $2 } END { n = asort(r); printf "kirlatin / check-then-rename, median of %d runs: %.2fx\n", n, r[int((n + 1) / 2)] }'
+    awk '{ print $1 / $2 }' | sort -n | awk '{ r[NR] = $1 }
+        END { printf "kirlatin / check-then-rename, median of %d runs: %.2fx\n", NR, r[int((NR + 1) / 2)] }'

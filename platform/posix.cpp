@@ -725,14 +725,27 @@ Outcome move_onto_claim(const Directory* dir, const char* old_name, const char* 
     struct stat claim;
     const bool claimed = directory ? mkdirat(fd, new_name, 0700) == 0
                                    : make_claim_file(fd, new_name, dir->fs->mknod_claims);
-    if (!claimed && !(errno == EEXIST && dir->note == NoteHeld::left_by_a_run &&
-                      is_empty_claim(fd, new_name, directory, &claim))) {
-        return failure(MOVE_OUTCOMES);
+    if (!claimed) {
+        // Where another run has just moved the entry, it is gone, not taken.
+        const int error = errno;
+        struct stat entry;
+        if (fstatat(fd, old_name, &entry, AT_SYMLINK_NOFOLLOW) != 0) {
+            return failure(MOVE_OUTCOMES);
+        }
+        errno = error;
+        if (!(error == EEXIST && dir->note == NoteHeld::left_by_a_run &&
+              is_empty_claim(fd, new_name, directory, &claim))) {
+            return failure(MOVE_OUTCOMES);
+        }
     }
     if (renameat(fd, old_name, fd, new_name) == 0) {
         return Outcome::done;
     }
     const int error = errno;
+    if (!claimed) {  // a claim taken over stays: it may be what another run has just moved there
+        errno = error;
+        return failure(MOVE_OUTCOMES);
+    }
     const bool removed =
         directory ? unlinkat(fd, new_name, AT_REMOVEDIR) == 0
                   : !is_empty_claim(fd, new_name, false, &claim) || unlinkat(fd, new_name, 0) == 0;
