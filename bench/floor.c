@@ -11,13 +11,22 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 /* Built with -DCHECK_THEN_RENAME, it is instead a check-then-rename program such as `mv -n`: a
- * stat of the new name, then a plain rename where nothing stands there. */
+ * stat of the new name, then a plain rename where nothing stands there, which may replace what
+ * was made meanwhile. Built with -DCLAIM_THEN_RENAME, it is the least a renamer that never
+ * replaces can do where the file system has no such rename: an empty claim of the new name made
+ * exclusively, then a rename onto it. */
 #ifdef CHECK_THEN_RENAME
 #define RENAME(dir, old, new) \
     (faccessat(dir, new, F_OK, AT_SYMLINK_NOFOLLOW) != 0 ? renameat(dir, old, dir, new) : -1)
+#elif defined(CLAIM_THEN_RENAME)
+#define RENAME(dir, old, new)                                                                \
+    ((is_dir ? mkdirat(dir, new, 0700) : mknodat(dir, new, S_IFREG | 0600, 0)) == 0 \
+         ? renameat(dir, old, dir, new)                                                  \
+         : -1)
 #else
 #define RENAME(dir, old, new) renameat2(dir, old, dir, new, RENAME_NOREPLACE)
 #endif

@@ -2,7 +2,8 @@
 # On exfat-fuse, which has no rename that never replaces: counts the file-system calls kirlatin
 # makes per renamed entry (strace -c: every call on a path or descriptor of the tree; signal
 # masks and advisory locks aside, which FUSE leaves to the kernel), and times it against a
-# check-then-rename program (bench/floor.c built so), runs interleaved, each on a fresh copy:
+# check-then-rename program and a claim-then-rename one (bench/floor.c built so: the least that
+# never replaces here), runs interleaved, each on a fresh copy:
 #   bash bench/fuse.sh [ENTRIES] [RUNS]        # 3000 entries of real words, 5 runs
 # As root: it mounts an image of its own, and unmounts it at the end.
 set -euo pipefail
@@ -20,6 +21,7 @@ cleanup() {
 }
 trap cleanup EXIT
 gcc -O2 -Wall -Wextra -Werror -DCHECK_THEN_RENAME -o "$work/check" bench/floor.c
+gcc -O2 -Wall -Wextra -Werror -DCLAIM_THEN_RENAME -o "$work/claim" bench/floor.c
 python3 bench/make_tree.py "$entries" "$work/tree" >/dev/null
 truncate -s 1G "$work/image" && mkfs.exfat "$work/image" >/dev/null
 loop=$(losetup -f --show "$work/image") && mkdir "$work/mnt" && mount.exfat-fuse "$loop" "$work/mnt"
@@ -36,16 +38,18 @@ awk -v moved="$moved" '$NF ~ /^(openat2?|getdents64|close|newfstatat|fstat|facce
 rm -rf t
 
 for ((run = 0; run <= runs; run++)); do  # run 0 warms up
-    cp -r "$work/tree" a && cp -r "$work/tree" b
-    for who in $( ((run % 2)) && echo "kirlatin check" || echo "check kirlatin"); do
+    for who in $( ((run % 2)) && echo "kirlatin check claim" || echo "claim check kirlatin"); do
+        cp -r "$work/tree" a && sync
         start=$(date +%s.%N)
-        if [ $who = kirlatin ]; then "$kirlatin" a >/dev/null; else "$work/check" b >/dev/null; fi
+        if [ $who = kirlatin ]; then "$kirlatin" a >/dev/null; else "$work/$who" a >/dev/null; fi
         end=$(date +%s.%N)
         [ $run = 0 ] || echo "$who $(echo "$end - $start" | bc)"
+        rm -rf a
     done >>"$work/times"
-    rm -rf a b
 done
-awk '{ t[$1] = t[$1] " " $2 } END { print "kirlatin:" t["kirlatin"] " s"; print "check-then-rename:" t["check"] " s" }' "$work/times"
-paste <(grep kirlatin "$work/times" | cut -d' ' -f2) <(grep check "$work/times" | cut -d' ' -f2) |
-    awk '{ print $1 / $2 }' | sort -n | awk '{ r[NR] = $1 }
-        END { printf "kirlatin / check-then-rename, median of %d runs: %.2fx\n", NR, r[int((NR + 1) / 2)] }'
+awk '{ t[$1] = t[$1] " " $2 } END { for (who in t) print who ":" t[who] " s" }' "$work/times"
+for other in check claim; do
+    paste <(grep kirlatin "$work/times" | cut -d' ' -f2) <(grep $other "$work/times" | cut -d' ' -f2) |
+        awk '{ print $1 / $2 }' | sort -n | awk -v other=$other '{ r[NR] = $1 } END {
+            printf "kirlatin / %s-then-rename, median of %d runs: %.2fx\n", other, NR, r[int((NR + 1) / 2)] }'
+done

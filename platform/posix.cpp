@@ -144,6 +144,24 @@ void end_listing(ListingState* listing, int fd) {
 }
 #endif
 
+// Lists the directory `name` of dir anew, through a descriptor of its own, giving each record to
+// `each` until it returns false: end, failed, or entry where `each` stopped.
+template <class Each>
+Listing list_anew(int dir, const char* name, Each each) {
+    const int fd = openat(dir, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return Listing::failed;
+    }
+    ListingState listing;
+    start_listing(&listing);
+    Record record;
+    Listing listed;
+    while ((listed = next_record(&listing, fd, &record)) == Listing::entry && each(record)) {
+    }
+    end_listing(&listing, fd);
+    return listed;
+}
+
 // How a file system moves an entry of one kind without replacing, as its probe showed.
 enum class Step : unsigned char {
     none,        // no way it showed: the entry is not supported
@@ -196,11 +214,11 @@ enum class NoteHeld : unsigned char { not_held, made, left_by_a_run };
 struct Directory {
     int fd;
     FileSystem* fs;  // the root's, for every directory below it; nullptr where not yet known
+    Directory* top;  // the root, for every directory below it, which outlives them; else itself
     // The entry read_entry gave last, which a move of that entry notes as moved.
     const char* last_name;
     ino_t last_inode;
-    bool listed;        // read_entry has been asked
-    NoteHeld note;      // this run's note of its moves onto claims
+    NoteHeld note;      // this run's note of its moves onto claims, held here
     bool marks_listed;  // a stamped mark was passed over: removed once the listing is over,
     bool notes_kept;    // unless a move kept its note for what it could not undo
     MovedDirectories moved;
@@ -269,7 +287,8 @@ Outcome take_directory(int fd, const Outcome (&outcomes)[N], Directory** opened)
     dir->fs = nullptr;
     dir->last_name = nullptr;
     dir->last_inode = 0;
-    dir->listed = dir->marks_listed = dir->notes_kept = false;
+    dir->top = dir;
+    dir->marks_listed = dir->notes_kept = false;
     dir->note = NoteHeld::not_held;
     dir->moved = MovedDirectories{};
     start_listing(&dir->listing);
@@ -450,21 +469,17 @@ void remove_scratch(int dir) {
 // The directory is listed anew: a FUSE file system may list nothing more once a listing has ended.
 void remove_marks(int dir) {
     const DirectoryLock lock(dir);
-    const int fd = lock.held ? openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
-    if (fd < 0) {
+    if (!lock.held) {
         return;
     }
-    ListingState listing;
-    start_listing(&listing);
-    Record record;
-    while (next_record(&listing, fd, &record) == Listing::entry) {
+    list_anew(dir, ".", [dir](const Record& record) {
         if (strcmp(record.name, PROBE_SCRATCH) == 0 && is_stamped_mark(dir, record.name)) {
             remove_scratch(dir);
         } else if (is_stamped_mark(dir, record.name)) {
             unlinkat(dir, record.name, AT_REMOVEDIR);  // fails where it holds anything
         }
-    }
-    end_listing(&listing, fd);
+        return true;
+    });
 }
 
 // Ends what the directory's moves noted, once its listing is over or, in a directory never
@@ -538,25 +553,18 @@ bool make_claim_file(int dir, const char* name, bool by_mknod) {
 // (a file), as the file system itself tells, opened anew: the kernel's cache of what a rename
 // moved can show what the file system has lost.
 bool holds(int scratch, const char* name, const char* entry) {
-    const int fd = openat(scratch, name, O_RDONLY | O_CLOEXEC | (entry ? O_DIRECTORY : 0));
-    if (fd < 0) {
-        return false;
+    if (entry != nullptr) {
+        return list_anew(scratch, name, [entry](const Record& record) {
+                   return strcmp(record.name, entry) != 0;
+               }) == Listing::entry;
     }
+    const int fd = openat(scratch, name, O_RDONLY | O_CLOEXEC);
     char byte = 0;
-    if (entry == nullptr) {
-        const bool held = read(fd, &byte, 1) == 1 && byte == 'k';
+    const bool held = fd >= 0 && read(fd, &byte, 1) == 1 && byte == 'k';
+    if (fd >= 0) {
         close(fd);
-        return held;
     }
-    ListingState listing;
-    start_listing(&listing);
-    Record record;
-    bool found = false;
-    while (!found && next_record(&listing, fd, &record) == Listing::entry) {
-        found = strcmp(record.name, entry) == 0;
-    }
-    end_listing(&listing, fd);
-    return found;
+    return held;
 }
 
 // What the probe finds of renaming `from` onto `onto`, an empty entry of its kind: where the rename
@@ -581,24 +589,12 @@ Step probed_step(int scratch, const char* from, const char* onto, const char* en
 bool links_proven(int scratch, const char* file) {
     struct stat one;
     struct stat two;
-    const int fd = linkat(scratch, file, scratch, "l", 0) == 0 &&
-                           fstatat(scratch, file, &one, AT_SYMLINK_NOFOLLOW) == 0 &&
-                           fstatat(scratch, "l", &two, AT_SYMLINK_NOFOLLOW) == 0 &&
-                           same_file(one, two)
-                       ? openat(scratch, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
-                       : -1;
-    if (fd < 0) {
-        return false;
-    }
-    ListingState listing;
-    start_listing(&listing);
-    Record record;
-    bool listed_so = false;
-    while (next_record(&listing, fd, &record) == Listing::entry) {
-        listed_so = listed_so || (strcmp(record.name, file) == 0 && record.inode == one.st_ino);
-    }
-    end_listing(&listing, fd);
-    return listed_so;
+    return linkat(scratch, file, scratch, "l", 0) == 0 &&
+           fstatat(scratch, file, &one, AT_SYMLINK_NOFOLLOW) == 0 &&
+           fstatat(scratch, "l", &two, AT_SYMLINK_NOFOLLOW) == 0 && same_file(one, two) &&
+           list_anew(scratch, ".", [file, &one](const Record& record) {
+               return strcmp(record.name, file) != 0 || record.inode != one.st_ino;
+           }) == Listing::entry;
 }
 
 // Finds out, in a scratch directory of its own beside the entries, what the file system does with
@@ -667,6 +663,35 @@ struct HeldSignals {
     ~HeldSignals() { sigprocmask(SIG_SETMASK, &before, nullptr); }
 };
 
+// Takes the note of the run's moves onto claims before its first claim: in the directory the walk
+// began at, once for the whole walk, or where that is refused (a root the user cannot write to),
+// in dir itself. False, with errno set, where neither can be had.
+bool hold_note(Directory* dir) {
+    if (dir->top->note != NoteHeld::not_held || dir->note != NoteHeld::not_held) {
+        return true;
+    }
+    Directory* const holders[] = {dir->top, dir};
+    for (Directory* holder : holders) {
+        bool left = false;
+        if (take_mark(holder->fd, MOVES_NOTE, nullptr, &left)) {
+            holder->note = left ? NoteHeld::left_by_a_run : NoteHeld::made;
+            return true;
+        }
+        if (errno != EACCES && errno != EPERM) {
+            return false;
+        }
+    }
+    return false;
+}
+
+// True where what stands at a new name in dir may be what a killed run left: a stamped note
+// stood, before this run, in dir or in the directory the walk began at.
+bool leftovers_proven(const Directory* dir) {
+    return dir->top->note == NoteHeld::left_by_a_run || dir->note == NoteHeld::left_by_a_run ||
+           (dir->note == NoteHeld::not_held && dir != dir->top &&
+            is_stamped_mark(dir->fd, MOVES_NOTE));
+}
+
 // Step 2: moves the file by a hard link, which fails when new_name is taken, then removes the old
 // name; a second name a killed run left, proven the file's, is taken as the link. The file must
 // be the one the listing gave for old_name, by the inode number that proves a link to be it.
@@ -687,7 +712,9 @@ Outcome move_by_link(const Directory* dir, const char* old_name, const char* new
         if (errno == EPERM || errno == EMLINK || refused_flag(errno)) {
             return Outcome::not_supported;
         }
-        if (errno != EEXIST || dir->note != NoteHeld::left_by_a_run) {
+        const int error = errno;
+        if (error != EEXIST || !leftovers_proven(dir)) {
+            errno = error;
             return failure(MOVE_OUTCOMES);
         }
         if (!names_file(dir->fd, new_name, file)) {
@@ -732,9 +759,9 @@ Outcome move_onto_claim(const Directory* dir, const char* old_name, const char* 
         if (fstatat(fd, old_name, &entry, AT_SYMLINK_NOFOLLOW) != 0) {
             return failure(MOVE_OUTCOMES);
         }
-        errno = error;
-        if (!(error == EEXIST && dir->note == NoteHeld::left_by_a_run &&
+        if (!(error == EEXIST && leftovers_proven(dir) &&
               is_empty_claim(fd, new_name, directory, &claim))) {
+            errno = error;
             return failure(MOVE_OUTCOMES);
         }
     }
@@ -794,15 +821,9 @@ Outcome fallback_steps(Directory* dir, const char* old_name, const char* new_nam
                             ? Outcome::done
                             : failure(MOVE_OUTCOMES);
             }
-        } else if (dir->note == NoteHeld::not_held &&
-                   !take_mark(dir->fd, MOVES_NOTE, nullptr, &other_kind)) {
+        } else if (!hold_note(dir)) {
             moved = errno == ENOTSUP ? Outcome::not_supported : failure(MOVE_OUTCOMES);
-            other_kind = false;
         } else {
-            if (dir->note == NoteHeld::not_held) {
-                dir->note = other_kind ? NoteHeld::left_by_a_run : NoteHeld::made;
-                other_kind = false;
-            }
             // 2. A file moves by a hard link, where links are proven on this file system.
             moved = !directory && dir->fs->links_proven
                         ? move_by_link(dir, old_name, new_name, left)
@@ -822,15 +843,12 @@ Outcome fallback_steps(Directory* dir, const char* old_name, const char* new_nam
     return moved;
 }
 
-// The note is kept where something of a move is left at new_name; in a directory never listed it
-// goes at once, once the lock is given back (the lock is taken anew for it).
+// The notes stay where something of a move is left at new_name, so that a later run knows it.
 Outcome move_by_fallback(Directory* dir, const char* old_name, const char* new_name, bool directory,
                          Leftover* left) {
     const Outcome moved = fallback_steps(dir, old_name, new_name, directory, left);
     if (*left != Leftover::none) {
-        dir->notes_kept = true;
-    } else if (!dir->listed) {
-        end_moves(dir);
+        dir->notes_kept = dir->top->notes_kept = true;
     }
     return moved;
 }
@@ -861,32 +879,26 @@ Outcome open_root(Directory* parent, const char16_t* name, Directory** opened) {
 bool stored_root_name(Directory* parent, const char16_t* typed, PathBuffer& stored) {
     char bytes[PATH_BYTES];
     struct stat root;
-    const int fd =
-        to_bytes(typed, bytes) && fstatat(parent->fd, bytes, &root, AT_SYMLINK_NOFOLLOW) == 0
-            ? openat(parent->fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
-            : -1;
-    if (fd < 0) {
+    if (!to_bytes(typed, bytes) || fstatat(parent->fd, bytes, &root, AT_SYMLINK_NOFOLLOW) != 0) {
         return false;
     }
-    ListingState listing;
-    start_listing(&listing);
     PathBuffer name;
     PathBuffer same_file_name;
     PathBuffer other_case_name;
     int same_files = 0;
     int other_cases = 0;
-    Record record;
-    Listing listed;
-    while ((listed = next_record(&listing, fd, &record)) == Listing::entry &&
-           strcmp(record.name, bytes) != 0) {
+    const Listing listed = list_anew(parent->fd, ".", [&](const Record& record) {
         std::size_t units = 0;
         struct stat status;
+        if (strcmp(record.name, bytes) == 0) {
+            return false;  // listed as typed
+        }
         if (!utf8_to_utf16(record.name, strlen(record.name), name, PATH_UNITS, &units)) {
-            continue;
+            return true;
         }
         const bool other_case = same_but_letter_case(name, typed);
         if ((record.inode == root.st_ino || other_case) &&
-            fstatat(fd, record.name, &status, AT_SYMLINK_NOFOLLOW) == 0) {
+            fstatat(parent->fd, record.name, &status, AT_SYMLINK_NOFOLLOW) == 0) {
             // Each name fit a path buffer just now.
             if (same_file(status, root)) {
                 format_text(same_file_name, u"%s", name);
@@ -896,8 +908,8 @@ bool stored_root_name(Directory* parent, const char16_t* typed, PathBuffer& stor
                 ++other_cases;
             }
         }
-    }
-    end_listing(&listing, fd);
+        return true;
+    });
     if (listed != Listing::end) {  // listed as typed, or the listing broke off
         return false;
     }
@@ -917,6 +929,7 @@ Outcome open_directory(Directory* parent, const char16_t* name, Directory** open
     const Outcome taken = take_directory(fd, OPEN_OUTCOMES, opened);
     if (taken == Outcome::done) {
         (*opened)->fs = parent->fs;
+        (*opened)->top = parent->top;
     }
     return taken;
 }
@@ -924,7 +937,6 @@ Outcome open_directory(Directory* parent, const char16_t* name, Directory** open
 Listing read_entry(Directory* dir, DirEntry* entry) {
     for (;;) {
         Record record;
-        dir->listed = true;
         const Listing listed = next_record(&dir->listing, dir->fd, &record);
         if (listed == Listing::end) {
             end_moves(dir);
@@ -936,6 +948,7 @@ Listing read_entry(Directory* dir, DirEntry* entry) {
 }
 
 void close_directory(Directory* dir) {
+    end_moves(dir);  // a walk stopped between entries
     end_listing(&dir->listing, dir->fd);
     forget_moved(&dir->moved);
     free(dir);
@@ -962,7 +975,9 @@ Outcome move_without_replacing(Directory* dir, const char16_t* old_name, const c
         if (refused_flag(error) && dir->fs != nullptr) {
             dir->fs->renames_excl = false;
         }
-        if (error == EEXIST ? is_stamped_mark(dir->fd, MOVES_NOTE) : refused_flag(error)) {
+        if (error == EEXIST ? is_stamped_mark(dir->fd, MOVES_NOTE) ||
+                                  (dir != dir->top && is_stamped_mark(dir->top->fd, MOVES_NOTE))
+                            : refused_flag(error)) {
             moved = move_by_fallback(dir, old_bytes, new_bytes, directory, left);
         } else {
             errno = error;

@@ -319,6 +319,7 @@ mount_filesystem() {
     tmpfs) mount -t tmpfs tmpfs "$mnt"; return ;;
     sshfs) serve_over_ssh; return ;;
     # User-space worlds, each from Debian's package of its name.
+    rclone | bindfs) mkdir -p "$work/remote" ;;&
     rclone) rclone mount --config /dev/null ":local:$work/remote" "$mnt" --daemon; return ;;
     archivemount) tar cf "$work/a.tar" -T /dev/null && archivemount "$work/a.tar" "$mnt"; return ;;
     fuse-zip) rm -f "$work/a.zip" && fuse-zip "$work/a.zip" "$mnt"; return ;;
@@ -328,7 +329,7 @@ mount_filesystem() {
         mksquashfs "$work/squash" "$work/a.sqfs" -quiet -noappend && squashfuse "$work/a.sqfs" "$mnt"
         return ;;
     esac
-    command -v "mkfs.${1%2fs}" >/dev/null || return 1
+    command -v "$1" >/dev/null || command -v "mkfs.$1" >/dev/null || return 1
     truncate -s 320M "$image" && case $1 in
     ntfs) mkfs.ntfs -QFq "$image" && ntfs-3g "$image" "$mnt" ;;
     exfat) mkfs.exfat "$image" && loop=$(losetup -f --show "$image") &&
@@ -376,11 +377,12 @@ two_runs() {
     done
 }
 
-# The tool killed at calls that change the disk (strace's fault injection): the first three of
-# each kind, the probe's among them, and one further at random; then run to the end.
+# The tool killed at calls that change the disk (strace's fault injection), the probe's among
+# them: at each in turn ("each"), or at the first three of each kind and one further at random;
+# then run to the end.
 killed_at_each_step() {
     for call in mkdirat utimensat mknodat openat linkat renameat renameat2 unlinkat; do
-        for n in 1 2 3 $((RANDOM % 20 + 4)); do
+        for n in $([ "$1" = each ] && seq 99 || echo 1 2 3 $((RANDOM % 20 + 4))); do
             new_root "$fs: killed at $call $n" 3
             (strace -f -o /dev/null -e inject=$call:signal=KILL:when=$n "${tool[@]}" Корень \
                 >/dev/null; exit $?) 2>/dev/null && break
@@ -439,7 +441,9 @@ filesystems() {
             "Ссылка -> out") lines=("rename directory from Ссылка to Ssylka") && check; }
         [[ $fs == ext4 || $fs == exfat ]] && race
         [[ $fs == ext4 || $fs == xfs || $fs == btrfs || $fs == tmpfs ]] || two_runs
-        [[ $fs == ext4 || $fs == xfs || $fs == btrfs || $fs == tmpfs ]] || killed_at_each_step
+        [[ $fs == ntfs || $fs == exfat || $fs == sshfs ]] && killed_at_each_step each
+        [[ $fs == ext4 || $fs == xfs || $fs == btrfs || $fs == tmpfs || $fs == ntfs || $fs == exfat ||
+            $fs == sshfs ]] || killed_at_each_step sampled
         # Its mount point, in the working directory, is never entered from above.
         [[ $("${tool[@]}" "$work") == *"mount point: $work/mnt"* ]] || fail "mount point entered"
         unmount_filesystem
