@@ -13,7 +13,7 @@ bash scripts/install-deps.sh cmake make g++ googletest libgtest-dev clang-format
     g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev groff-base man-db \
     ntfs-3g exfat-fuse exfatprogs xfsprogs btrfs-progs e2fsprogs util-linux perl \
     openssh-server openssh-client sshfs bindfs file binutils strace \
-    rclone archivemount fuse2fs squashfuse squashfs-tools mergerfs fuse-zip
+    rclone archivemount fuse2fs squashfuse squashfs-tools mergerfs fuse-zip samba smbnetfs
 
 run_suite() {
     local dir="$1"

@@ -318,6 +318,7 @@ mount_filesystem() {
     case $1 in
     tmpfs) mount -t tmpfs tmpfs "$mnt"; return ;;
     sshfs) serve_over_ssh; return ;;
+    smbnetfs) serve_over_smb; return ;;
     # User-space worlds, each from Debian's package of its name.
     rclone | bindfs) mkdir -p "$work/remote" ;;&
     rclone) rclone mount --config /dev/null ":local:$work/remote" "$mnt" --daemon; return ;;
@@ -351,6 +352,22 @@ serve_over_ssh() {
             -o StrictModes=no -o PidFile="$work/sshd.pid" -o "Subsystem=sftp internal-sftp" &&
         sshfs -p $port -o IdentityFile="$ssh/user",BatchMode=yes,StrictHostKeyChecking=no \
             -o UserKnownHostsFile=/dev/null root@127.0.0.1:"$work/remote" "$mnt"
+}
+
+# Serves $work/smb/share over SMB from an smbd of its own on 127.0.0.1, to guests, and mounts
+# the network on $mnt with smbnetfs: the share is $mnt/127.0.0.1/share.
+serve_over_smb() {
+    local smb=$work/smb
+    mkdir -p "$smb"/{share,state,.smb} && printf '%s\n' "[global]" "interfaces = 127.0.0.1" \
+        "bind interfaces only = yes" "disable netbios = yes" "map to guest = Bad User" \
+        "unix extensions = no" "log file = $smb/state/log" "private dir = $smb/state" \
+        "pid directory = $smb" "lock directory = $smb/state" "state directory = $smb/state" \
+        "cache directory = $smb/state" "[share]" "path = $smb/share" "read only = no" \
+        "guest ok = yes" "force user = root" >"$smb/smb.conf" &&
+        echo 'auth "127.0.0.1" "guest" ""' >"$smb/.smb/smbnetfs.conf" &&
+        chmod 600 "$smb/.smb/smbnetfs.conf" && touch "$smb/.smb/smb.conf" &&
+        smbd -D -s "$smb/smb.conf" && HOME=$smb smbnetfs "$mnt" && share=/127.0.0.1/share &&
+        for _ in {1..50}; do [ -d "$mnt$share" ] && return; sleep 0.1; done
 }
 
 # Runs the tool once more, to the end, on the root where it now stands: the tree is transliterated
@@ -394,7 +411,7 @@ killed_at_each_step() {
 filesystems() {
     local where=both runner=plain args=(.) ordered=0 after=() fs
     for fs in ext4 xfs btrfs ntfs exfat tmpfs sshfs rclone fuse2fs mergerfs bindfs fuse-zip \
-        archivemount squashfuse; do
+        smbnetfs archivemount squashfuse; do
         mount_filesystem $fs || { echo "skip $fs: no root, loop device, FUSE, sshd or $fs" &&
             continue; }
         # Where no step of a move is proven, nothing is moved: archivemount loses what is renamed
@@ -409,13 +426,14 @@ filesystems() {
             unmount_filesystem && continue
         fi
         # What a user made under a Latin name stays, empty as it may be, and so does a user's
-        # hard link; a user's ".kirlatin-" names are names like any other. exFAT ignores case:
-        # "ya.txt" takes "YA.txt".
-        base=$mnt name="$fs: an archive with colliding pairs" status=2 args=(Архив)
+        # hard link; a user's ".kirlatin-" names are names like any other. exFAT and an SMB
+        # share ignore case: "ya.txt" takes "YA.txt".
+        base=$mnt${share-} name="$fs: an archive with colliding pairs" status=2 args=(Архив)
         before=(Архив/Фото/Море.jpg Архив/Shar Архив/Шар "Архив/Pusto = " Архив/Пусто Архив/Les/
             Архив/Лес/ Архив/Я.txt Архив/ya.txt Архив/.kirlatin-cache/ Архив/.kirlatin-Пусто/
             Архив/Отчёт.txt "Архив/Otchet.txt => Архив/Отчёт.txt") ordered=0 after=()
-        [ $fs = exfat ] && lines=("left as is, name taken: Архив/Я.txt") ||
+        local folds=$([[ $fs == exfat || $fs == smbnetfs ]] && echo case)  # as Windows does
+        [ "$folds" ] && lines=("left as is, name taken: Архив/Я.txt") ||
             lines=("rename file from Архив/Я.txt to Архив/YA.txt")
         lines+=("left as is, name taken: Архив/Отчёт.txt"
             "rename directory from Архив/.kirlatin-Пусто to Архив/.kirlatin-Pusto"
@@ -429,7 +447,7 @@ filesystems() {
         mapfile -t lines < <(printf 'left as is, name taken: ./Katalog%s/Шар\n' {1..1000}
             printf 'rename directory from ./Каталог%s to ./Katalog%s\n' {1..1000}{,})
         check
-        [ $fs = exfat ] && ARootIsRenamedByTheNameItsParentStores жёлтый ЖЁЛТЫЙ
+        [ "$folds" ] && ARootIsRenamedByTheNameItsParentStores жёлтый ЖЁЛТЫЙ
         # A name a rival holds in another branch of a union is taken.
         if [ $fs = mergerfs ]; then
             rm -rf "$mnt/tree" && mkdir -p "$work"/branch{1,2}/tree/Архив &&
@@ -437,7 +455,7 @@ filesystems() {
             [[ $(cd "$mnt/tree" && "${tool[@]}" Архив) == *"name taken: Архив/Дом"* ]] ||
                 fail "$fs: a name in another branch"
         fi
-        [[ $fs == exfat || $fs == rclone ]] || { name="$fs: a root that is a link" status=0 args=(Ссылка) before=(out/
+        [[ $fs == exfat || $fs == rclone || $fs == smbnetfs ]] || { name="$fs: a root that is a link" status=0 args=(Ссылка) before=(out/
             "Ссылка -> out") lines=("rename directory from Ссылка to Ssylka") && check; }
         [[ $fs == ext4 || $fs == exfat ]] && race
         [[ $fs == ext4 || $fs == xfs || $fs == btrfs || $fs == tmpfs ]] || two_runs
@@ -452,8 +470,9 @@ filesystems() {
 
 # Unmounts what mount_filesystem mounted, once the tree on it is removed; also when a test ends.
 unmount_filesystem() {
-    cd "$work" && rm -rf "$mnt/tree" "$work"/{remote,branch1,branch2,squash,a.*} 2>/dev/null
-    umount "$mnt" && base=$work
+    cd "$work" && rm -rf "$mnt${share-}/tree" "$work"/{remote,branch1,branch2,squash,a.*} 2>/dev/null
+    umount "$mnt" && base=$work && unset share
+    [ ! -e "$work/smb/smbd.pid" ] || { kill $(cat "$work"/smb/*.pid) 2>/dev/null; rm -rf "$work/smb"; }
     [ -z "${loop-}" ] || { losetup -d "$loop" && unset loop; }
     [ ! -e "$work/sshd.pid" ] || { kill "$(cat "$work/sshd.pid")" && rm -f "$work/sshd.pid"; }
     rm -f "$work/image"
