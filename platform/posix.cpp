@@ -482,9 +482,9 @@ void remove_marks(int dir) {
     });
 }
 
-// Ends what the directory's moves noted, once its listing is over or, in a directory never
-// listed (the root's parent), its move is: its own note goes, and any mark the listing met, unless
-// a move kept the note for what it could not undo.
+// Ends what the directory's moves noted, once its listing is over, or it is closed (the root's
+// parent, never listed; a walk stopped): the note it holds goes, and any mark the listing met,
+// unless a move kept them for what it could not undo.
 void end_moves(Directory* dir) {
     if (!dir->notes_kept && dir->marks_listed) {
         remove_marks(dir->fd);
@@ -499,10 +499,14 @@ void end_moves(Directory* dir) {
 // Gives a listed record to the walk unless the listing rules pass it over, or it is a mark:
 // the directory's own note, or one a run left, removed once the listing is over.
 bool take_entry(Directory* dir, const Record& record, DirEntry* entry) {
-    if (record.type != DT_REG &&
-        ((dir->note != NoteHeld::not_held && strcmp(record.name, MOVES_NOTE) == 0) ||
-         (is_stamped_mark(dir->fd, record.name) && (dir->marks_listed = true)))) {
-        return false;
+    if (record.type != DT_REG && strncmp(record.name, MARK_PREFIX, sizeof MARK_PREFIX - 1) == 0) {
+        if (dir->note != NoteHeld::not_held && strcmp(record.name, MOVES_NOTE) == 0) {
+            return false;
+        }
+        if (is_stamped_mark(dir->fd, record.name)) {
+            dir->marks_listed = true;
+            return false;
+        }
     }
     std::size_t units = 0;
     const bool fits =
@@ -613,10 +617,10 @@ Outcome probe(int dir, FileSystem* fs) {
         if (error == EROFS || error == ENOSYS) {
             // A read-only FUSE file system may refuse a directory with ENOSYS, and a file as such.
             fs->probed = true;
-            fs->refusal = error == EROFS || (mknodat(dir, PROBE_SCRATCH, S_IFREG | 0600, 0) != 0 &&
-                                             errno == EROFS)
-                              ? Outcome::read_only
-                              : Outcome::not_supported;
+            fs->refusal =
+                error == EROFS || (!make_claim_file(dir, PROBE_SCRATCH, true) && errno == EROFS)
+                    ? Outcome::read_only
+                    : Outcome::not_supported;
             unlinkat(dir, PROBE_SCRATCH, 0);
             return fs->refusal;
         }
