@@ -323,13 +323,13 @@ mount_filesystem() {
     # User-space worlds, each from Debian's package of its name.
     rclone | bindfs) mkdir -p "$work/remote" ;;&
     rclone) rclone mount --config /dev/null ":local:$work/remote" "$mnt" --daemon; return ;;
-    archivemount) tar cf "$work/a.tar" -T /dev/null && TMPDIR=$work archivemount "$work/a.tar" "$mnt"
-        return ;;  # it keeps what is written in TMPDIR
+    archivemount) tar cf "$work/a.tar" -T /dev/null && touch "$work/a.since" &&
+        archivemount "$work/a.tar" "$mnt"; return ;;
     fuse-zip) rm -f "$work/a.zip" && fuse-zip "$work/a.zip" "$mnt"; return ;;
     mergerfs) mkdir -p "$work"/branch{1,2} && mergerfs "$work/branch1:$work/branch2" "$mnt"; return ;;
     bindfs) bindfs "$work/remote" "$mnt"; return ;;
     squashfuse) mkdir -p "$work/squash/tree/Архив/Лес" && touch "$work/squash/tree/Архив/Море" &&
-        mksquashfs "$work/squash" "$work/a.sqfs" -quiet -noappend && squashfuse "$work/a.sqfs" "$mnt"
+        mksquashfs "$work/squash" "$work/a.sqfs" -quiet -noappend >/dev/null && squashfuse "$work/a.sqfs" "$mnt"
         return ;;
     esac
     command -v "$1" >/dev/null || command -v "mkfs.$1" >/dev/null || return 1
@@ -474,8 +474,12 @@ filesystems() {
 
 # Unmounts what mount_filesystem mounted, once the tree on it is removed; also when a test ends.
 unmount_filesystem() {
-    cd "$work" && rm -rf "$mnt${share-}/tree" "$work"/{remote,branch1,branch2,squash,a.*} 2>/dev/null
+    cd "$work" && rm -rf "$mnt${share-}/tree" 2>/dev/null
     umount "$mnt" && base=$work && unset share
+    # archivemount leaves in /tmp a copy of its own of each entry made through it, removed or not.
+    [ ! -e "$work/a.since" ] || find /tmp -maxdepth 1 -name 'archivemount_tree_*' \
+        -newer "$work/a.since" -exec rm -rf {} +
+    rm -rf "$work"/{remote,branch1,branch2,squash,a.*}
     [ ! -e "$work/smb/smbd.pid" ] || { kill $(cat "$work"/smb/*.pid) 2>/dev/null; rm -rf "$work/smb"; }
     [ -z "${loop-}" ] || { losetup -d "$loop" && unset loop; }
     [ ! -e "$work/sshd.pid" ] || { kill "$(cat "$work/sshd.pid")" && rm -f "$work/sshd.pid"; }
