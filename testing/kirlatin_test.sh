@@ -322,15 +322,16 @@ mount_filesystem() {
     smbnetfs) serve_over_smb; return ;;
     # User-space worlds, each from Debian's package of its name.
     rclone | bindfs) mkdir -p "$work/remote" ;;&
-    rclone) rclone mount --config /dev/null ":local:$work/remote" "$mnt" --daemon; return ;;
+    rclone) rclone mount --config /dev/null ":local:$work/remote" "$mnt" --daemon --daemon-wait 10s
+        return ;;
     archivemount) tar cf "$work/a.tar" -T /dev/null && touch "$work/a.since" &&
         archivemount "$work/a.tar" "$mnt"; return ;;
     fuse-zip) rm -f "$work/a.zip" && fuse-zip "$work/a.zip" "$mnt"; return ;;
     mergerfs) mkdir -p "$work"/branch{1,2} && mergerfs "$work/branch1:$work/branch2" "$mnt"; return ;;
     bindfs) bindfs "$work/remote" "$mnt"; return ;;
     squashfuse) mkdir -p "$work/squash/tree/Архив/Лес" && touch "$work/squash/tree/Архив/Море" &&
-        mksquashfs "$work/squash" "$work/a.sqfs" -quiet -noappend >/dev/null && squashfuse "$work/a.sqfs" "$mnt"
-        return ;;
+        mksquashfs "$work/squash" "$work/a.sqfs" -quiet -noappend >/dev/null &&
+            squashfuse "$work/a.sqfs" "$mnt"; return ;;
     esac
     command -v "$1" >/dev/null || command -v "mkfs.$1" >/dev/null || return 1
     truncate -s 320M "$image" && case $1 in
@@ -416,8 +417,11 @@ filesystems() {
     # whose fallback differs (links, claims, sshfs's numbers), the release build every one.
     for fs in ${KIRLATIN_FILESYSTEMS:-ext4 xfs btrfs ntfs exfat tmpfs sshfs rclone fuse2fs mergerfs \
         bindfs fuse-zip smbnetfs archivemount squashfuse}; do
-        mount_filesystem $fs || { echo "skip $fs: no root, loop device, FUSE, sshd or $fs" &&
-            continue; }
+        # Some FUSE file systems exit 0 where the mount itself is refused.
+        mount_filesystem $fs && mountpoint -q "$mnt" || {
+            echo "skip $fs: no root, loop device, FUSE, sshd or $fs" && unmount_filesystem 2>/dev/null
+            continue
+        }
         # Where no step of a move is proven, nothing is moved: archivemount loses what is renamed
         # onto an entry, and squashfuse writes nothing.
         if [[ $fs == archivemount || $fs == squashfuse ]]; then
@@ -475,7 +479,8 @@ filesystems() {
 # Unmounts what mount_filesystem mounted, once the tree on it is removed; also when a test ends.
 unmount_filesystem() {
     cd "$work" && rm -rf "$mnt${share-}/tree" 2>/dev/null
-    umount "$mnt" && base=$work && unset share
+    umount "$mnt"
+    base=$work && unset share
     # archivemount leaves in /tmp a copy of its own of each entry made through it, removed or not.
     [ ! -e "$work/a.since" ] || find /tmp -maxdepth 1 -name 'archivemount_tree_*' \
         -newer "$work/a.since" -exec rm -rf {} +
