@@ -7,14 +7,20 @@
 //     instead, none of which a file system here gives on demand;
 //   "Упрям" or "Upryam": cannot be removed, and "Упрям" not renamed (EPERM), as in an
 //     append-only directory; "Упор" cannot be removed either;
-//   "Копия": cannot be linked (EPERM), as on exFAT;
+//   "Копия": cannot be linked (EPERM), as on exFAT, and "Kopiya" not made by an exclusive open,
+//     as where FUSE would keep a replaced claim, released late, as a hidden file;
 //   "Двойник": has an inode number of its own per name, as on sshfs, and "Dvojnik" cannot be
 //     made by mknod, as where a FUSE file system has none.
+// A file system is probed once per run: a second scratch directory is refused (EIO). With
+// OLD_FILESYSTEM_READ_ONLY set it makes nothing, as squashfuse: no directory (ENOSYS) and no
+// file (EROFS).
 #define _GNU_SOURCE
 #include <dirent.h>
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <stdarg.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -79,7 +85,31 @@ int fstatat(int dir, const char* path, struct stat* status, int flags) {
 }
 
 int mknodat(int dir, const char* path, mode_t mode, dev_t device) {
-    return STARTS(path, "Dvojnik")
+    return getenv("OLD_FILESYSTEM_READ_ONLY") ? (errno = EROFS, -1)
+           : STARTS(path, "Dvojnik")
                ? REFUSED
                : NEXT("mknodat", int (*)(int, const char*, mode_t, dev_t))(dir, path, mode, device);
+}
+
+int mkdirat(int dir, const char* path, mode_t mode) {
+    static int probes;
+    const int probe = strcmp(path, ".kirlatin-probe") == 0;
+    if (getenv("OLD_FILESYSTEM_READ_ONLY") || (probe && probes > 0)) {
+        errno = probe && probes > 0 ? EIO : ENOSYS;
+        return -1;
+    }
+    const int made = NEXT("mkdirat", int (*)(int, const char*, mode_t))(dir, path, mode);
+    probes += probe && made == 0;
+    return made;
+}
+
+int openat(int dir, const char* path, int flags, ...) {
+    va_list more;
+    va_start(more, flags);
+    const mode_t mode = flags & O_CREAT ? va_arg(more, mode_t) : 0;
+    va_end(more);
+    return (flags & O_CREAT) && getenv("OLD_FILESYSTEM_READ_ONLY") ? (errno = EROFS, -1)
+           : (flags & O_EXCL) && STARTS(path, "Kopiya")
+               ? REFUSED
+               : NEXT("openat", int (*)(int, const char*, int, ...))(dir, path, flags, mode);
 }
