@@ -174,14 +174,15 @@ ErrorsOfAMoveAreToldWithTheirReasons() {
     local reasons=("no space" "in use" "other file system" "too many open files" read-only failed
         failed)
     where=posix runner=old_filesystem status=2 args=(.) ordered=0
-    before=(Сбой{0..4} Сбой5/Я Сбой6 Упрямый Упрямая/ Упорный)
+    before=(Сбой{0..4} Сбой5/Я Сбой6 Упрямый Упрямая/ Упорный КопияСбой2)
     mapfile -t after < <(printf 'Сбой%s = Сбой%s\n' 0 0 1 1 2 2 3 3 4 4 6 6)
-    after+=("Сбой5/YA = Сбой5/Я" "Упрямый = Упрямый" "Upryamyj = Упрямый" Упрямая/ Upryamaya/
-        .kirlatin-moves/ "Упорный = Упорный")
+    after+=("КопияСбой2 = КопияСбой2" "Сбой5/YA = Сбой5/Я" "Упрямый = Упрямый"
+        "Upryamyj = Упрямый" Упрямая/ Upryamaya/ .kirlatin-moves/ "Упорный = Упорный")
     mapfile -t lines < <(for i in {0..6}; do echo "left as is, ${reasons[i]}: ./Сбой$i"; done)
-    lines+=("rename file from ./Сбой5/Я to ./Сбой5/YA" "left as is, no permission: ./Упрямый"
-        "left behind, second name: ./Upryamyj" "left as is, no permission: ./Упрямая"
-        "left behind, empty claim: ./Upryamaya" "left as is, no permission: ./Упорный")
+    lines+=("left as is, other file system: ./КопияСбой2" "rename file from ./Сбой5/Я to ./Сбой5/YA"
+        "left as is, no permission: ./Упрямый" "left behind, second name: ./Upryamyj"
+        "left as is, no permission: ./Упрямая" "left behind, empty claim: ./Upryamaya"
+        "left as is, no permission: ./Упорный")
 }
 # On a file system that makes nothing (squashfuse), every entry is read-only.
 AFileSystemThatMakesNothingIsReadOnly() {

@@ -2,12 +2,12 @@
 // loaded with LD_PRELOAD, renameat2 refuses every call, with each error such systems give in
 // turn, or EEXIST where the kernel finds the new name taken first; and listings give no entry
 // types (DT_UNKNOWN). Names pick what else goes wrong:
-//   "Сбой" and a digit: renameat2, renameat and linkat fail with the error of that index in
-//   `faults`
-//     instead, none of which a file system here gives on demand;
+//   "Сбой" and a digit, anywhere in the name: renameat2, renameat and linkat fail with the error
+//     of that index in `faults` instead, none of which a file system here gives on demand;
 //   "Упрям" or "Upryam": cannot be removed, and "Упрям" not renamed (EPERM), as in an
 //     append-only directory; "Упор" cannot be removed either;
-//   "Копия": cannot be linked (EPERM), as on exFAT, and "Kopiya" not made by an exclusive open,
+//   "Копия": cannot be linked (EPERM), as on exFAT, nor fail renameat2 by "Сбой", so that only
+//     the move onto a claim fails; "Kopiya" is not made by an exclusive open,
 //     as where FUSE would keep a replaced claim, released late, as a hidden file;
 //   "Двойник": has an inode number of its own per name, as on sshfs, and "Dvojnik" cannot be
 //     made by mknod, as where a FUSE file system has none.
@@ -32,7 +32,8 @@
 // The error "Сбой" and a digit asks for, or 0.
 static int fault(const char* path) {
     static const int faults[] = {ENOSPC, EBUSY, EXDEV, EMFILE, EROFS, EIO, ELOOP};
-    return STARTS(path, "Сбой") ? faults[path[strlen("Сбой")] - '0'] : 0;
+    const char* at = strstr(path, "Сбой");
+    return at ? faults[at[strlen("Сбой")] - '0'] : 0;
 }
 
 int renameat2(int old_dir, const char* old_path, int new_dir, const char* new_path,
@@ -40,7 +41,7 @@ int renameat2(int old_dir, const char* old_path, int new_dir, const char* new_pa
     static const int refusals[] = {ENOSYS, EINVAL, EOPNOTSUPP};
     static unsigned int calls;
     (void)old_dir, (void)flags;
-    errno = fault(old_path)                                                ? fault(old_path)
+    errno = fault(old_path) && !STARTS(old_path, "Копия")                  ? fault(old_path)
             : faccessat(new_dir, new_path, F_OK, AT_SYMLINK_NOFOLLOW) == 0 ? EEXIST
                                                                            : refusals[calls++ % 3];
     return -1;
@@ -69,11 +70,10 @@ int renameat(int old_dir, const char* old_path, int new_dir, const char* new_pat
 }
 
 int linkat(int old_dir, const char* old_path, int new_dir, const char* new_path, int flags) {
-    return fault(old_path) ? (errno = fault(old_path), -1)
-           : STARTS(old_path, "Копия")
-               ? REFUSED
-               : NEXT("linkat", int (*)(int, const char*, int, const char*, int))(
-                     old_dir, old_path, new_dir, new_path, flags);
+    return STARTS(old_path, "Копия") ? REFUSED
+           : fault(old_path)         ? (errno = fault(old_path), -1)
+                             : NEXT("linkat", int (*)(int, const char*, int, const char*, int))(
+                                   old_dir, old_path, new_dir, new_path, flags);
 }
 
 int fstatat(int dir, const char* path, struct stat* status, int flags) {
