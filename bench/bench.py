@@ -2,9 +2,11 @@
 """Measures kirlatin side by side with the floor program (the least a renamer does), the listing
 limit (the least a walk does, bench/limit.c) and find, and prints the table.
 
-    bench.py KIRLATIN FLOOR LIMIT WORKDIR [ENTRIES...]
+    bench.py [--picture SVG] KIRLATIN FLOOR LIMIT WORKDIR [ENTRIES...]
 
-Makes the trees in WORKDIR (bench/make_tree.py). At each size the commands compared run in turn,
+Makes the trees in WORKDIR (bench/make_tree.py), at each size (10k and 100k unless told) both a
+tree of real words and one directory holding that many subdirectories, and with --picture draws
+the time an entry takes against the size with gnuplot. At each size the commands compared run in turn,
 run after run (the order reversed every other run, after one run of each to warm up), so that
 every run of kirlatin has the others right beside it in time: a drift of the machine then
 shifts both sides of a ratio alike. Each ratio is the median of the run-by-run ratios
@@ -24,10 +26,11 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
-def make_tree(entries, path, latin):
+def make_tree(entries, path, latin, wide):
     if not os.path.isdir(path):
         command = [sys.executable, os.path.join(HERE, "make_tree.py"), str(entries), path]
-        subprocess.run(command + (["--latin"] if latin else []), check=True)
+        command += (["--latin"] if latin else []) + (["--wide"] if wide else [])
+        subprocess.run(command, check=True)
     return path
 
 
@@ -83,48 +86,98 @@ def ms(seconds):
     return f"{seconds * 1000:.0f} ms"
 
 
+def plot(points, picture):
+    """Draws the time per entry against the number of entries, one panel per shape of tree, as an
+    SVG made by gnuplot."""
+    data = picture + ".dat"
+    with open(data, "w") as out:
+        for shape in ("tree", "wide"):
+            out.write(f"# {shape}: entries, then microseconds an entry: kirlatin renaming, the "
+                      "floor, kirlatin walking, the listing limit, find\n")
+            for entries, times in sorted(points[shape].items()):
+                out.write(f"{entries} " + " ".join(f"{t * 1e6 / entries:.3f}" for t in times)
+                          + "\n")
+            out.write("\n\n")
+    panels = (("tree", "a tree of real words"), ("wide", "one directory of subdirectories"))
+    script = [
+        "set terminal svg size 900,420 dynamic font 'sans,12'",
+        f"set output '{picture}'",
+        "set multiplot layout 1,2",
+        "set logscale x", "set logscale y", "set key top left", "set grid",
+        "set xlabel 'entries'", "set ylabel 'µs an entry'", "set format x '%.0s%c'",
+    ]
+    styles = (("kirlatin, renaming every name", 2), ("floor program, renaming", 3),
+              ("kirlatin, walking", 4), ("listing limit", 5), ("find", 6))
+    for index, (_, title) in enumerate(panels):
+        lines = ", ".join(f"'{data}' index {index} using 1:{column} with linespoints "
+                          f"title '{name}'" for name, column in styles)
+        script += [f"set title '{title}'", f"plot {lines}"]
+    script.append("unset multiplot")
+    subprocess.run(["gnuplot"], input="\n".join(script) + "\n", text=True, check=True)
+    os.remove(data)
+
+
 def main():
-    if len(sys.argv) < 4:
+    arguments = sys.argv[1:]
+    picture = None
+    if "--picture" in arguments:
+        at = arguments.index("--picture")
+        picture = arguments[at + 1]
+        del arguments[at:at + 2]
+    if len(arguments) < 4:
         sys.exit(__doc__)
-    kirlatin, floor, limit, work = sys.argv[1:5]
-    sizes = [int(n) for n in sys.argv[5:]] or [100000, 1000000]
+    kirlatin, floor, limit, work = arguments[:4]
+    sizes = [int(n) for n in arguments[4:]] or [10000, 100000]
     rows = []
+    points = {"tree": {}, "wide": {}}
 
     def row(case, other, target, figures):
         rows.append((case, other, target, figures))
         print(f"  {case}, {other}: {figures}", file=sys.stderr, flush=True)
 
+    def ratio(ours, other):
+        return (f"{median_ratio(ours, other):.2f}× "
+                f"({ms(statistics.median(ours))} vs {ms(statistics.median(other))})")
+
     rss = {}
     for entries in sizes:
-        size = label(entries)
-        runs = 10 if entries <= 100000 else 5
-        tree = make_tree(entries, os.path.join(work, f"latin-{size}"), latin=True)
-        tool, bottom, find = side_by_side(
-            [[kirlatin, tree], [limit, tree], ["find", tree]], runs)
-        for other, name, target in ((bottom, "listing limit", "≤ 1.10×"),
-                                    (find, "`find ROOT`", "≤ 0.6×")):
-            row(f"walk, nothing to rename ({size})", name, target,
-                f"{median_ratio(tool[0], other[0]):.2f}× "
-                f"({ms(statistics.median(tool[0]))} vs {ms(statistics.median(other[0]))})")
-        rss[f"walk {size}"] = peak_rss_kib([kirlatin, tree])
+        runs = 10 if entries <= 100000 else 3
+        for shape, wide in (("tree", False), ("wide", True)):
+            size = f"{label(entries)}" if not wide else f"{label(entries)} subdirectories"
+            tree = make_tree(entries, os.path.join(work, f"latin-{shape}"), latin=True, wide=wide)
+            tool, bottom, find = side_by_side(
+                [[kirlatin, tree], [limit, tree], ["find", tree]], runs)
+            row(f"walk, nothing to rename ({size})", "listing limit", "≤ 1.10×",
+                ratio(tool[0], bottom[0]))
+            if not wide:
+                row(f"walk, nothing to rename ({size})", "`find ROOT`", "≤ 0.6×",
+                    ratio(tool[0], find[0]))
+                rss[f"walk {size}"] = peak_rss_kib([kirlatin, tree])
+            walked = [statistics.median(x[0]) for x in (tool, bottom, find)]
+            subprocess.run(["rm", "-rf", tree], check=True)
 
-        russian = make_tree(entries, os.path.join(work, f"russian-{size}"), latin=False)
-        copy = os.path.join(work, "copy")
+            russian = make_tree(entries, os.path.join(work, f"russian-{shape}"), latin=False,
+                                wide=wide)
+            copy = os.path.join(work, "copy")
 
-        def fresh_copy():
-            subprocess.run(["rm", "-rf", copy], check=True)
-            subprocess.run(["cp", "-al", russian, copy], check=True)
+            def fresh_copy():
+                subprocess.run(["rm", "-rf", copy], check=True)
+                subprocess.run(["cp", "-al", russian, copy], check=True)
 
-        tool, bottom = side_by_side([[kirlatin, copy], [floor, copy]], runs,
-                                    output=os.path.join(work, "lines.txt"), prepare=fresh_copy)
-        row(f"every name renamed, lines into a file ({size})", "floor program", "≤ 1.00×",
-            f"{median_ratio(tool[0], bottom[0]):.2f}× "
-            f"({ms(statistics.median(tool[0]))} vs {ms(statistics.median(bottom[0]))})")
-        tool_user, bottom_user = statistics.mean(tool[1]), statistics.mean(bottom[1])
-        row(f"user CPU of that rename ({size})", "floor program", "≤ 2×",
-            f"{tool_user / bottom_user:.2f}× ({ms(tool_user)} vs {ms(bottom_user)})")
-        rss[f"rename {size}"] = peak_rss_kib([kirlatin, copy], prepare=fresh_copy)
-        subprocess.run(["rm", "-rf", russian, copy], check=True)
+            tool, bottom = side_by_side([[kirlatin, copy], [floor, copy]], runs,
+                                        output=os.path.join(work, "lines.txt"),
+                                        prepare=fresh_copy)
+            target = "≤ 1.10×" if wide else "≤ 1.00×"
+            row(f"every name renamed, lines into a file ({size})", "floor program", target,
+                ratio(tool[0], bottom[0]))
+            if not wide:
+                tool_user, bottom_user = statistics.mean(tool[1]), statistics.mean(bottom[1])
+                row(f"user CPU of that rename ({size})", "floor program", "≤ 2×",
+                    f"{tool_user / bottom_user:.2f}× ({ms(tool_user)} vs {ms(bottom_user)})")
+            rss[f"rename {size}"] = peak_rss_kib([kirlatin, copy], prepare=fresh_copy)
+            points[shape][entries] = [statistics.median(tool[0]), statistics.median(bottom[0]),
+                                      walked[0], walked[1], walked[2]]
+            subprocess.run(["rm", "-rf", russian, copy], check=True)
     deep = os.path.join(work, "deep")
     level = deep
     for depth in range(120):  # 120 levels of 700 entries: one directory and 699 files each
@@ -134,8 +187,10 @@ def main():
             open(os.path.join(os.path.dirname(level), f"файл{i}"), "w").close()
     rss["deep tree, 120×700"] = peak_rss_kib([kirlatin, deep])
     subprocess.run(["rm", "-rf", deep], check=True)
-    row("peak memory (RSS)", "—", "≤ 2 MiB at every size",
+    row("peak memory (RSS)", "—", "≤ 2 MiB; ≤ 4 MiB renaming 100k subdirectories",
         ", ".join(f"{case}: {kib / 1024:.2f} MiB" for case, kib in rss.items()))
+    if picture:
+        plot(points, picture)
 
     print("| case | compared with | target | measured |")
     print("|---|---|---|---|")

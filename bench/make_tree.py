@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
 """Makes a benchmark tree of real Russian words from the hunspell-ru dictionary.
 
-    make_tree.py ENTRIES DIR [--latin]
+    make_tree.py ENTRIES DIR [--latin] [--wide]
 
 About 8% of the entries are directories, nested twelve levels deep at most; a third of the files
 have an extension; names are unique within their directory after transliteration, whatever the
-letter case. With --latin every name is written already transliterated, so that there is nothing
-to rename. The same ENTRIES always give the same tree.
+letter case. With --wide the entries are instead ENTRIES empty subdirectories of DIR itself, a
+word each, with a number after the words that come again. With --latin every name is written
+already transliterated, so that there is nothing to rename. The same ENTRIES always give the same
+tree.
 """
 import os
 import random
@@ -54,15 +56,27 @@ def words():
 
 
 def main():
-    if len(sys.argv) not in (3, 4) or (len(sys.argv) == 4 and sys.argv[3] != "--latin"):
+    options = set(sys.argv[3:])
+    if len(sys.argv) < 3 or not options <= {"--latin", "--wide"}:
         sys.exit(__doc__)
-    entries, root, as_latin = int(sys.argv[1]), sys.argv[2], len(sys.argv) == 4
+    entries, root, as_latin = int(sys.argv[1]), sys.argv[2], "--latin" in options
     rng = random.Random(entries)
     vocabulary = words()
 
     def styled(word):
         roll = rng.random()
         return word.upper() if roll < 0.05 else word.capitalize() if roll < 0.55 else word
+
+    if "--wide" in options:
+        os.makedirs(root, exist_ok=True)
+        seen = {}
+        for _ in range(entries):
+            word = rng.choice(vocabulary)
+            key = latin(word)
+            seen[key] = seen.get(key, 0) + 1
+            name = styled(word) + (f" {seen[key]}" if seen[key] > 1 else "")
+            os.mkdir(os.path.join(root, latin(name) if as_latin else name))
+        return
 
     taken = {"": set()}  # per directory: the Latin names in use, in lower case
     latin_length = {"": 0}  # per directory: Latin units of its path below the root

@@ -9,12 +9,14 @@
 
 #include "platform/platform.h"
 
-// The directories moved within one open directory during its listing, each by its file id and
-// its new name. Starts empty; forget_moved frees it.
+// The directories moved within one open directory during its listing, each by its file id and a
+// 32-bit hash of its new name, in a block of 16 bytes a node and 2 a node for the buckets, at most
+// twice the nodes noted. Asked in constant time. Starts empty; forget_moved frees it.
 struct MovedDirectories {
-    unsigned char* records = nullptr;  // an id, a length in units, the name's units; from malloc
-    std::size_t used = 0;
-    std::size_t capacity = 0;
+    struct Node;
+    Node* nodes = nullptr;  // from malloc; then the buckets, each its chain's first node
+    std::uint32_t count = 0;
+    std::uint32_t capacity_bits = 0;  // room for 2^capacity_bits nodes
 };
 
 // Notes that the directory listed with `id` now stands at `name`. Without memory for it nothing
