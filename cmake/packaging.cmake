@@ -1,6 +1,6 @@
 # Install rules and packages. `cmake --install` lays out bin/, share/man/man1/ and
 # share/doc/kirlatin/; `cpack` (or the `package` target) makes a Debian package on Linux, a .zip
-# on Windows and a .tar.gz on macOS.
+# on Windows and a .tar.gz on macOS and for the static Linux programs zig builds.
 include(GNUInstallDirs)
 
 configure_file(doc/kirlatin.1.in ${CMAKE_CURRENT_BINARY_DIR}/kirlatin.1 @ONLY)
@@ -36,7 +36,14 @@ set(CPACK_SOURCE_GENERATOR "")
 
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_SYSTEM_NAME win64)
+  if(CMAKE_SYSTEM_PROCESSOR STREQUAL aarch64)
+    set(CPACK_SYSTEM_NAME win-arm64)
+  else()
+    set(CPACK_SYSTEM_NAME win64)
+  endif()
+elseif(KIRLATIN_ZIG AND NOT APPLE)  # one static file, for any Linux of that machine
+  set(CPACK_GENERATOR TGZ)
+  set(CPACK_SYSTEM_NAME linux-${CMAKE_SYSTEM_PROCESSOR})
 elseif(APPLE)
   set(CPACK_GENERATOR TGZ)
   string(REPLACE aarch64 arm64 KIRLATIN_MACOS_ARCHIVE_ARCH "${CMAKE_SYSTEM_PROCESSOR}")

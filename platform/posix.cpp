@@ -6,7 +6,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <stdio.h>  // renameat2
+#include <stdio.h>  // renameat, and glibc's renameat2
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>  // flock
@@ -16,14 +16,20 @@
 
 // What this system offers, decided here once. The build may set either of the first two to 0, so
 // that Linux runs the way macOS lists directories and finds mount points.
-//   KIRLATIN_USE_GETDENTS: a listing by getdents64 into the directory's own buffer, or readdir.
+//   KIRLATIN_USE_GETDENTS: a listing by the getdents64 system call into the directory's own
+//     buffer, or readdir. glibc calls it getdents64 and its record dirent64; musl, whose records
+//     are all 64-bit, getdents and dirent (KIRLATIN_LIBC_NAMES_PLAIN).
 //   KIRLATIN_USE_OPENAT2: links and mount points refused by openat2's RESOLVE_ flags (Linux 5.6),
 //     or by O_NOFOLLOW and a device number that differs from the parent's.
-//   KIRLATIN_USE_RENAMEAT2: the rename that never replaces is renameat2(RENAME_NOREPLACE), or
-//     macOS's renameatx_np(RENAME_EXCL).
+//   KIRLATIN_USE_RENAMEAT2: the rename that never replaces is the renameat2 system call with
+//     RENAME_NOREPLACE (through glibc's wrapper; musl has none), or macOS's
+//     renameatx_np(RENAME_EXCL).
 //   KIRLATIN_USE_MKNODAT: a claim for a file is made by mknodat, unopened, or by an exclusive
 //     open (macOS, whose mknod makes files for root alone).
 #if defined(__linux__)
+#if !defined(__GLIBC__)
+#define KIRLATIN_LIBC_NAMES_PLAIN 1
+#endif
 #define KIRLATIN_USE_RENAMEAT2 1
 #define KIRLATIN_USE_MKNODAT 1
 #ifndef KIRLATIN_USE_GETDENTS
@@ -39,9 +45,14 @@
 #define KIRLATIN_USE_OPENAT2 0
 #endif
 
+#if defined(__linux__)
+#include <sys/syscall.h>
+#endif
 #if KIRLATIN_USE_OPENAT2
 #include <linux/openat2.h>
-#include <sys/syscall.h>
+#endif
+#if KIRLATIN_LIBC_NAMES_PLAIN
+#include <linux/fs.h>  // RENAME_NOREPLACE
 #endif
 
 #include "platform/listing.h"
@@ -81,10 +92,22 @@ struct Record {
 // a typical directory in one call.
 constexpr std::size_t LISTING_BYTES = 2048;
 
+#if KIRLATIN_LIBC_NAMES_PLAIN
+using ListedRecord = dirent;
+ssize_t list_into(int fd, char* records, std::size_t size) {
+    return getdents(fd, reinterpret_cast<dirent*>(records), size);
+}
+#else
+using ListedRecord = dirent64;
+ssize_t list_into(int fd, char* records, std::size_t size) {
+    return getdents64(fd, records, size);
+}
+#endif
+
 struct ListingState {
     std::size_t next;    // where the next record of `records` starts
     std::size_t filled;  // bytes the last getdents64 call gave
-    alignas(dirent64) char records[LISTING_BYTES];
+    alignas(ListedRecord) char records[LISTING_BYTES];
 };
 
 void start_listing(ListingState* listing) {
@@ -95,14 +118,14 @@ void start_listing(ListingState* listing) {
 // no fcntl per directory.
 Listing next_record(ListingState* listing, int fd, Record* record) {
     if (listing->next >= listing->filled) {
-        const ssize_t got = getdents64(fd, listing->records, LISTING_BYTES);
+        const ssize_t got = list_into(fd, listing->records, LISTING_BYTES);
         if (got <= 0) {  // ENOENT: the directory was removed, moved onto, while listed
             return got == 0 || errno == ENOENT ? Listing::end : Listing::failed;
         }
         listing->next = 0;
         listing->filled = static_cast<std::size_t>(got);
     }
-    const auto* found = reinterpret_cast<const dirent64*>(listing->records + listing->next);
+    const auto* found = reinterpret_cast<const ListedRecord*>(listing->records + listing->next);
     listing->next += found->d_reclen;
     *record = {found->d_name, found->d_ino, found->d_type};
     return Listing::entry;
@@ -522,7 +545,12 @@ bool take_entry(Directory* dir, const Record& record, DirEntry* entry) {
 
 int rename_excl(int dir, const char* old_name, const char* new_name) {
 #if KIRLATIN_USE_RENAMEAT2
+#if KIRLATIN_LIBC_NAMES_PLAIN
+    return static_cast<int>(
+        syscall(SYS_renameat2, dir, old_name, dir, new_name, unsigned{RENAME_NOREPLACE}));
+#else
     return renameat2(dir, old_name, dir, new_name, RENAME_NOREPLACE);
+#endif
 #else
     return renameatx_np(dir, old_name, dir, new_name, RENAME_EXCL);
 #endif

@@ -11,8 +11,8 @@ zig=$(bash scripts/install-zig.sh build-tools) || exit $?
 mkdir -p "$out"
 for arch in aarch64 x86_64; do
     build=build-macos-$arch
-    cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/zig-macos.cmake -DKIRLATIN_ZIG="$zig" \
-        -DKIRLATIN_MACOS_ARCH=$arch -DCMAKE_BUILD_TYPE=Release -DKIRLATIN_TESTS=OFF >/dev/null
+    cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/zig.cmake -DKIRLATIN_ZIG="$zig" \
+        -DKIRLATIN_ZIG_TARGET=$arch-macos -DCMAKE_BUILD_TYPE=Release -DKIRLATIN_TESTS=OFF >/dev/null
     cmake --build "$build" --parallel 2
     libraries=$(strings -a "$build/kirlatin" | grep '\.dylib$')
     [ "$libraries" = /usr/lib/libSystem.B.dylib ] ||

@@ -4,8 +4,10 @@
 # under Wine on real trees; the native build again under AddressSanitizer and
 # UndefinedBehaviorSanitizer. As root, the tests mount file-system images.
 # Then the case table and the race on a Linux build that lists and finds mount points as macOS
-# does, and the macOS programs and archives, cross-built with zig from the npm registry. Last it
-# checks that the sources follow .clang-format.
+# does; the macOS programs and archives, the static Linux programs and archives, and the Windows
+# archives, cross-built with zig from the npm registry; the case table, the race and the platform
+# tests of the aarch64 and armv7 programs under qemu-user. Last it checks that the sources follow
+# .clang-format.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,7 +15,8 @@ bash scripts/install-deps.sh cmake make g++ googletest libgtest-dev clang-format
     g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev groff-base man-db \
     ntfs-3g exfat-fuse exfatprogs xfsprogs btrfs-progs e2fsprogs util-linux perl \
     openssh-server openssh-client sshfs bindfs file binutils strace \
-    rclone archivemount fuse2fs squashfuse squashfs-tools mergerfs fuse-zip samba smbnetfs
+    rclone archivemount fuse2fs squashfuse squashfs-tools mergerfs fuse-zip samba smbnetfs \
+    qemu-user unzip
 
 run_suite() {
     local dir="$1"
@@ -53,6 +56,48 @@ else
         file build-macos-packages/kirlatin-*-macos-$arch/bin/kirlatin |
             grep "Mach-O 64-bit $arch executable"
     done
+fi
+
+echo "== Static Linux programs for x86_64, aarch64 and armv7 (zig, musl), and their archives"
+status=0
+bash scripts/package-linux.sh build-linux-packages >/dev/null || status=$?
+if [ $status = 3 ]; then
+    echo "skip static Linux programs: no npm registry for the cross compiler"
+elif [ $status != 0 ]; then
+    exit $status
+else
+    ls build-linux-packages/kirlatin-*-linux-{x86_64,aarch64,armv7}.tar.gz
+    echo "== The aarch64 and armv7 programs under qemu-user: the case table, the race, Posix.*"
+    zig=$(bash scripts/install-zig.sh build-tools)
+    for target in aarch64-linux-musl arm-linux-musleabihf; do
+        build=build-linux-${target%%-*}
+        cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/zig.cmake -DKIRLATIN_ZIG="$zig" \
+            -DKIRLATIN_ZIG_TARGET=$target -DCMAKE_BUILD_TYPE=Release -DKIRLATIN_TESTS=ON >/dev/null
+        cmake --build "$build" --parallel 2 >/dev/null
+        qemu=$(sed -n 's/^CMAKE_CROSSCOMPILING_EMULATOR:FILEPATH=//p' "$build/CMakeCache.txt")
+        [ -x "$qemu" ] || { echo "skip $target: no qemu-user to run it"; continue; }
+        ctest --test-dir "$build" --output-on-failure --parallel 2 \
+            -R '^(tool[.]case[.]|stress[.]race|Posix|Listing)'
+        # A system call qemu cannot emulate, the program meets as a kernel without it: said here.
+        tree=$(mktemp -d) && mkdir -p "$tree/Папка/Файл"
+        missing=$("$qemu" -strace "$build/kirlatin" "$tree" 2>&1 >/dev/null |
+            grep -o 'Unknown syscall [0-9]*' | sort -u | tr '\n' ' ')
+        rm -rf "$tree"
+        [ -z "$missing" ] || echo "${qemu##*/} lacks: ${missing}(437 is openat2: directories" \
+            "are then opened as on kernels before 5.6, by O_NOFOLLOW and device numbers)"
+    done
+fi
+
+echo "== Windows archives for x86_64 (mingw-w64) and Arm (zig)"
+status=0
+bash scripts/package-windows.sh build-windows-packages >/dev/null || status=$?
+if [ $status = 3 ]; then
+    echo "skip Windows on Arm: no npm registry for the cross compiler"
+elif [ $status != 0 ]; then
+    exit $status
+else
+    unzip -o -q build-windows-packages/kirlatin-*-win-arm64.zip -d build-windows-packages
+    file build-windows-packages/kirlatin-*-win-arm64/kirlatin.exe | grep "PE32+ .* Aarch64"
 fi
 
 echo "== Formatting"

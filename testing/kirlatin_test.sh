@@ -4,8 +4,10 @@
 # CASE: one of the functions named like a test below, which states a tree before, where and how
 #   the tool runs, its arguments, the lines it prints after the header (in order where `ordered`),
 #   its exit status, and the tree it leaves, every file with its content, or `unchanged`. A case
-#   for one platform only prints a skip line. COMMAND is the native kirlatin, or kirlatin.exe
-#   through wine-run.sh, whose paths take backslashes.
+#   for one platform only prints a skip line. COMMAND is the native kirlatin, kirlatin for another
+#   machine through qemu-user, or kirlatin.exe through wine-run.sh, whose paths take backslashes.
+#   SHIM is the stand-in for older file systems, preloaded into the native program, or "none"
+#   where the program is emulated: the cases that need it then print a skip line.
 # filesystems: the cases that tell file systems apart, two runs at once, kills and the race, on
 #   kernel file systems, FUSE file systems and network shares served on 127.0.0.1, each made and
 #   mounted under the working directory: only as root where loop devices and FUSE work, with a
@@ -116,6 +118,8 @@ check() {
     [[ $where == both || $where == "$platform" ]] || skip "not for $platform"
     [[ $runner == chrooted && ($(id -u) != 0 || $(ldd "${tool[0]}") == *asan*) ]] &&
         skip "chroot needs root, and AddressSanitizer needs /proc"
+    [[ $shim == none && ($runner == *_filesystem || $runner == chrooted) ]] &&
+        skip "the stand-in and the chroot take a native program: this one is emulated"
     fresh "$name" && make_tree "${before[@]}" && list_tree >"$work/before"
     "$runner" "${tool[@]}" "${args[@]//\//$sep}" >"$work/out"
     local got=$? && [ "$got" = "$status" ] || fail "exit status $got"
@@ -514,7 +518,9 @@ unmount_filesystem() {
 # file that stood, and every file the rival made, stands with its content. Once as is, and once
 # on a file system without RENAME_NOREPLACE.
 race() {
-    for runner in plain old_filesystem; do
+    local runners=(plain old_filesystem)
+    [[ $shim != none ]] || { runners=(plain) && echo "skip race, old_filesystem: emulated"; }
+    for runner in "${runners[@]}"; do
         fresh "race${fs:+ on $fs}, $runner"
         make_tree Каталог{0..9}/Пусто/ Файл{0..999} Каталог{0..9}/Файл{0..9}
         grep -rh '' . >"$work/files"  # what each file holds; the rival adds what it makes
