@@ -986,6 +986,15 @@ void close_directory(Directory* dir) {
     free(dir);
 }
 
+// True where another run, which holds the directory's lock for the steps of a move onto its
+// claim, has moved old_name meanwhile: once it lets go, old_name is gone.
+bool moved_by_another_run(int dir, const char* old_name) {
+    const DirectoryLock lock(dir);
+    struct stat entry;
+    return lock.held && fstatat(dir, old_name, &entry, AT_SYMLINK_NOFOLLOW) != 0 &&
+           errno == ENOENT;
+}
+
 Outcome move_without_replacing(Directory* dir, const char16_t* old_name, const char16_t* new_name,
                                EntryKind kind, Leftover* left) {
     *left = Leftover::none;
@@ -1011,6 +1020,8 @@ Outcome move_without_replacing(Directory* dir, const char16_t* old_name, const c
                                   (dir != dir->top && is_stamped_mark(dir->top->fd, MOVES_NOTE))
                             : refused_flag(error)) {
             moved = move_by_fallback(dir, old_bytes, new_bytes, directory, left);
+        } else if (error == EEXIST && moved_by_another_run(dir->fd, old_bytes)) {
+            moved = Outcome::gone;
         } else {
             errno = error;
             moved = failure(MOVE_OUTCOMES);

@@ -417,8 +417,10 @@ new_root() { files=$2 && fresh "$1" && make_tree Корень/{Папка{1..3}/
 two_runs() {
     for round in {1..3}; do
         new_root "$fs: two runs at once, round $round" 60
-        "${tool[@]}" . >/dev/null & "${tool[@]}" . >/dev/null || fail "exit status $?"
-        wait $! || fail "exit status $?"; run_to_the_end
+        "${tool[@]}" . >"$work/run1" & "${tool[@]}" . >"$work/run2" || fail "exit status $?"
+        wait $! || fail "exit status $?"
+        grep -hv '^rename\|^kirlatin\|^Rename\|^$' "$work"/run? && fail "lines"
+        run_to_the_end
     done
 }
 
