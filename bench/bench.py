@@ -2,11 +2,11 @@
 """Measures kirlatin side by side with the floor program (the least a renamer does), the listing
 limit (the least a walk does, bench/limit.c) and find, and prints the table.
 
-    bench.py [--picture SVG] KIRLATIN FLOOR LIMIT WORKDIR [ENTRIES...]
+    bench.py [--picture SVG] [--shape tree|wide] KIRLATIN FLOOR LIMIT WORKDIR [ENTRIES...]
 
 Makes the trees in WORKDIR (bench/make_tree.py), at each size (10k and 100k unless told) both a
-tree of real words and one directory holding that many subdirectories, and with --picture draws
-the time an entry takes against the size with gnuplot. At each size the commands compared run in turn,
+tree of real words and one directory holding that many subdirectories (or only the --shape
+named), and with --picture draws the time an entry takes against the size with gnuplot. At each size the commands compared run in turn,
 run after run (the order reversed every other run, after one run of each to warm up), so that
 every run of kirlatin has the others right beside it in time: a drift of the machine then
 shifts both sides of a ratio alike. Each ratio is the median of the run-by-run ratios
@@ -24,6 +24,8 @@ import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+from make_tree import latin  # noqa: E402
 
 
 def make_tree(entries, path, latin, wide):
@@ -88,8 +90,19 @@ def ms(seconds):
 
 def plot(points, picture):
     """Draws the time per entry against the number of entries, one panel per shape of tree, as an
-    SVG made by gnuplot."""
-    data = picture + ".dat"
+    SVG made by gnuplot, from these points and those of earlier runs kept beside it (PICTURE.dat:
+    a run of one size or shape adds its points to the others')."""
+    data = os.path.splitext(picture)[0] + ".dat"
+    if os.path.exists(data):
+        with open(data) as kept:
+            shape = None
+            for line in kept:
+                if line.startswith("# "):
+                    shape = line[2:].split(":")[0]
+                elif line.strip():
+                    entries, *per_entry = line.split()
+                    points[shape].setdefault(
+                        int(entries), [float(t) * int(entries) / 1e6 for t in per_entry])
     with open(data, "w") as out:
         for shape in ("tree", "wide"):
             out.write(f"# {shape}: entries, then microseconds an entry: kirlatin renaming, the "
@@ -114,16 +127,17 @@ def plot(points, picture):
         script += [f"set title '{title}'", f"plot {lines}"]
     script.append("unset multiplot")
     subprocess.run(["gnuplot"], input="\n".join(script) + "\n", text=True, check=True)
-    os.remove(data)
 
 
 def main():
     arguments = sys.argv[1:]
-    picture = None
-    if "--picture" in arguments:
-        at = arguments.index("--picture")
-        picture = arguments[at + 1]
-        del arguments[at:at + 2]
+    options = {"--picture": None, "--shape": None}
+    for option in options:
+        if option in arguments:
+            at = arguments.index(option)
+            options[option] = arguments[at + 1]
+            del arguments[at:at + 2]
+    picture = options["--picture"]
     if len(arguments) < 4:
         sys.exit(__doc__)
     kirlatin, floor, limit, work = arguments[:4]
@@ -143,6 +157,8 @@ def main():
     for entries in sizes:
         runs = 10 if entries <= 100000 else 3
         for shape, wide in (("tree", False), ("wide", True)):
+            if options["--shape"] not in (None, shape):
+                continue
             size = f"{label(entries)}" if not wide else f"{label(entries)} subdirectories"
             tree = make_tree(entries, os.path.join(work, f"latin-{shape}"), latin=True, wide=wide)
             tool, bottom, find = side_by_side(
@@ -154,13 +170,21 @@ def main():
                     ratio(tool[0], find[0]))
                 rss[f"walk {size}"] = peak_rss_kib([kirlatin, tree])
             walked = [statistics.median(x[0]) for x in (tool, bottom, find)]
-            subprocess.run(["rm", "-rf", tree], check=True)
 
             russian = make_tree(entries, os.path.join(work, f"russian-{shape}"), latin=False,
                                 wide=wide)
             copy = os.path.join(work, "copy")
 
+            back = {latin(name): name for name in os.listdir(russian)} if wide else {}
+
             def fresh_copy():
+                if wide and os.path.isdir(copy):
+                    # Its empty subdirectories take their Russian names back: far faster than
+                    # removing a million directories and making them anew.
+                    for name in os.listdir(copy):
+                        if back.get(name, name) != name:
+                            os.rename(os.path.join(copy, name), os.path.join(copy, back[name]))
+                    return
                 subprocess.run(["rm", "-rf", copy], check=True)
                 subprocess.run(["cp", "-al", russian, copy], check=True)
 
@@ -177,7 +201,9 @@ def main():
             rss[f"rename {size}"] = peak_rss_kib([kirlatin, copy], prepare=fresh_copy)
             points[shape][entries] = [statistics.median(tool[0]), statistics.median(bottom[0]),
                                       walked[0], walked[1], walked[2]]
-            subprocess.run(["rm", "-rf", russian, copy], check=True)
+            # The trees stay to the end (run.sh removes them): they are made by name, so a run
+            # given the same WORKDIR again takes them up as they are.
+            os.rename(copy, copy + f"-{shape}-{entries}")
     deep = os.path.join(work, "deep")
     level = deep
     for depth in range(120):  # 120 levels of 700 entries: one directory and 699 files each
