@@ -160,7 +160,8 @@ def main():
             if options["--shape"] not in (None, shape):
                 continue
             size = f"{label(entries)}" if not wide else f"{label(entries)} subdirectories"
-            tree = make_tree(entries, os.path.join(work, f"latin-{shape}"), latin=True, wide=wide)
+            tree = make_tree(entries, os.path.join(work, f"latin-{shape}-{entries}"), latin=True,
+                             wide=wide)
             tool, bottom, find = side_by_side(
                 [[kirlatin, tree], [limit, tree], ["find", tree]], runs)
             row(f"walk, nothing to rename ({size})", "listing limit", "≤ 1.10×",
@@ -171,8 +172,8 @@ def main():
                 rss[f"walk {size}"] = peak_rss_kib([kirlatin, tree])
             walked = [statistics.median(x[0]) for x in (tool, bottom, find)]
 
-            russian = make_tree(entries, os.path.join(work, f"russian-{shape}"), latin=False,
-                                wide=wide)
+            russian = make_tree(entries, os.path.join(work, f"russian-{shape}-{entries}"),
+                                latin=False, wide=wide)
             copy = os.path.join(work, "copy")
 
             back = {latin(name): name for name in os.listdir(russian)} if wide else {}

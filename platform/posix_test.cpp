@@ -17,16 +17,12 @@
 
 #include "platform/platform.h"
 
+// The bytes the heap holds in use; 0 where the C library does not tell (musl).
 #if defined(__GLIBC__)
 #include <malloc.h>
-// The bytes the heap holds in use; 0 where the C library does not tell (musl).
-std::size_t heap_in_use() {
-    return mallinfo2().uordblks;
-}
+#define heap_in_use() mallinfo2().uordblks
 #else
-std::size_t heap_in_use() {
-    return 0;
-}
+#define heap_in_use() std::size_t{0}
 #endif
 
 namespace fs = std::filesystem;

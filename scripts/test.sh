@@ -6,8 +6,8 @@
 # Then the case table and the race on a Linux build that lists and finds mount points as macOS
 # does; the macOS programs and archives, the static Linux programs and archives, and the Windows
 # archives, cross-built with zig from the npm registry; the case table, the race and the platform
-# tests of the aarch64 and armv7 programs under qemu-user. Last it checks that the sources follow
-# .clang-format.
+# tests of the aarch64 and armv7 programs under qemu-user. Last it checks the documents' links and
+# the manual page, and that the sources follow .clang-format.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -99,6 +99,10 @@ else
     unzip -o -q build-windows-packages/kirlatin-*-win-arm64.zip -d build-windows-packages
     file build-windows-packages/kirlatin-*-win-arm64/kirlatin.exe | grep "PE32+ .* Aarch64"
 fi
+
+echo "== Documents: the links between them, and the manual page"
+python3 scripts/check-docs.py . build/kirlatin.1
+echo "documents: ok"
 
 echo "== Formatting"
 find app console latinize platform testing text tree -name '*.cpp' -o -name '*.h' -o -name '*.c' |
