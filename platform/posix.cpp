@@ -991,8 +991,7 @@ void close_directory(Directory* dir) {
 bool moved_by_another_run(int dir, const char* old_name) {
     const DirectoryLock lock(dir);
     struct stat entry;
-    return lock.held && fstatat(dir, old_name, &entry, AT_SYMLINK_NOFOLLOW) != 0 &&
-           errno == ENOENT;
+    return lock.held && fstatat(dir, old_name, &entry, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
 }
 
 Outcome move_without_replacing(Directory* dir, const char16_t* old_name, const char16_t* new_name,

@@ -22,7 +22,7 @@
 #include <malloc.h>
 #define heap_in_use() mallinfo2().uordblks
 #else
-#define heap_in_use() std::size_t{0}
+#define heap_in_use() static_cast<std::size_t>(0)
 #endif
 
 namespace fs = std::filesystem;
