@@ -44,6 +44,7 @@ TEST(Utf8, Table) {
     EXPECT_FALSE(utf8_to_utf16("abc", 3, units, 3, &count));
     EXPECT_EQ(std::u16string(units), u"ab");
     EXPECT_EQ(units[3], u'#');
+    EXPECT_TRUE(utf8_to_utf16("", 0, units, 1, &count) && count == 0);  // room for nothing
     EXPECT_TRUE(utf16_to_utf8(u"€", 1, bytes, utf8_capacity_for(1), &count));
     EXPECT_FALSE(utf16_to_utf8(u"€", 1, bytes, 3, &count));
     EXPECT_FALSE(utf16_to_utf8(u"€", 1, nullptr, 0, &count));

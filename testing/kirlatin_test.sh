@@ -145,13 +145,15 @@ RenamesDepthFirstAndTheRootLast() {
         "rename file from ./Архив//Foto/.YA/..Две to ./Архив//Foto/.YA/..Dve"
         "rename directory from ./Архив/ to ./Arhiv/")
 }
-# A directory whose move failed is walked under the name it keeps.
+# A directory whose move failed is walked under the name it keeps. Where a file system's own
+# rename never replaces (rclone's, for directories), that rename is the move.
 CollidingNamesAreNeverReplaced() {
     where=both runner=plain status=2 args=(.) ordered=0
-    before=(Шар Shar Фото/Море.jpg Foto/Лето)
+    before=(Шар Shar Фото/Море.jpg Foto/Лето Лес/)
     lines=("left as is, name taken: ./Шар" "left as is, name taken: ./Фото"
         "rename file from ./Фото/Море.jpg to ./Фото/More.jpg"
-        "rename file from ./Foto/Лето to ./Foto/Leto")
+        "rename file from ./Foto/Лето to ./Foto/Leto" "rename directory from ./Лес to ./Les")
+    check && where=posix runner=old_filesystem OLD_FILESYSTEM_NEVER_REPLACES=1 check
 }
 # The root's parent is opened for searching only.
 WhatCannotBeRenamedOrListedIsTold() {
@@ -173,20 +175,23 @@ ARootThatCannotBeOpenedIsTold() {
 # told with its reason; a directory left is walked under its name. Where the old name cannot be
 # removed ("Упрям…", as in an append-only directory), neither can what the move made: the second
 # name of a file, and the claim of a directory with the note that marks it, each with its line;
-# where it can ("Упорный"), the second name goes.
+# where it can ("Упорный"), the second name goes. A directory that cannot be listed is told, and an
+# empty entry at a new name is never taken for a claim the walk's own note left.
 ErrorsOfAMoveAreToldWithTheirReasons() {
     local reasons=("no space" "in use" "other file system" "too many open files" read-only failed
         failed)
     where=posix runner=old_filesystem status=2 args=(.) ordered=0
-    before=(Сбой{0..4} Сбой5/Я Сбой6 Упрямый Упрямая/ Упорный КопияСбой2)
+    before=(Сбой{0..4} Сбой5/Я Сбой6 Упрямый Упрямая/{Лес,Les}/ Упорный КопияСбой2 Битая/Нечитаемо)
     mapfile -t after < <(printf 'Сбой%s = Сбой%s\n' 0 0 1 1 2 2 3 3 4 4 6 6)
     after+=("КопияСбой2 = КопияСбой2" "Сбой5/YA = Сбой5/Я" "Упрямый = Упрямый"
-        "Upryamyj = Упрямый" Упрямая/ Upryamaya/ .kirlatin-moves/ "Упорный = Упорный")
+        "Upryamyj = Упрямый" Упрямая/{Лес,Les}/ Upryamaya/ .kirlatin-moves/ "Упорный = Упорный"
+        "Bitaya/Нечитаемо = Битая/Нечитаемо")
     mapfile -t lines < <(for i in {0..6}; do echo "left as is, ${reasons[i]}: ./Сбой$i"; done)
     lines+=("left as is, other file system: ./КопияСбой2" "rename file from ./Сбой5/Я to ./Сбой5/YA"
         "left as is, no permission: ./Упрямый" "left behind, second name: ./Upryamyj"
         "left as is, no permission: ./Упрямая" "left behind, empty claim: ./Upryamaya"
-        "left as is, no permission: ./Упорный")
+        "left as is, no permission: ./Упорный" "not listed, failed: ./Bitaya"
+        "rename directory from ./Битая to ./Bitaya" "left as is, name taken: ./Упрямая/Лес")
 }
 # On a file system that makes nothing (squashfuse), every entry is read-only.
 AFileSystemThatMakesNothingIsReadOnly() {
@@ -194,17 +199,13 @@ AFileSystemThatMakesNothingIsReadOnly() {
     lines=("left as is, read-only: Архив/Лес/Я" "left as is, read-only: Архив/Лес"
         "left as is, read-only: Архив")
 }
-# Where the root cannot be written to, moves onto claims are noted in their own directory.
+# Where the root cannot be written to, moves onto claims are noted in their own directory. The
+# root's parent, held only to search, is locked for the root's own move, and freed.
 MovesBelowARootThatCannotBeWrittenAreNotedBesideThem() {
     where=posix runner=unprivileged_old_filesystem status=2 args=(Корень) ordered=1
     modes=("0555 Корень") before=(Корень/Папка/Я)
     lines=("left as is, no permission: Корень/Папка"
         "rename file from Корень/Папка/Я to Корень/Папка/YA" "rename directory from Корень to Koren'")
-}
-# Without the no-replace rename, the root's parent, held only to search, is locked and freed.
-ARootMovesWithoutTheNoReplaceRename() {
-    where=posix runner=old_filesystem status=0 args=(Корень) ordered=1 before=(Корень/Я)
-    lines=("rename file from Корень/Я to Корень/YA" "rename directory from Корень to Koren'")
 }
 # Fx/Leto would carry the root into another directory.
 TheRootOnlyEverMovesWithinItsParent() {
@@ -212,14 +213,15 @@ TheRootOnlyEverMovesWithinItsParent() {
     before=(Фx/Лето/Июль/ Fx/)
     lines=("rename directory from Фx/Лето/Июль to Фx/Лето/Iyul'" "left as is, failed: Фx/Лето")
 }
-# Only the root may be a link, and is walked where it points. Wine moves the target of a Unix
-# link, never the link: links keep their names there.
+# Only the root may be a link, and is walked where it points; named by one letter, it is never
+# taken for the working directory. Wine moves the target of a Unix link, never the link: links
+# keep their names there.
 LinksAreRenamedThemselvesAndNeverFollowed() {
-    where=both runner=plain status=2 args=(alias) ordered=0
-    before=(out/Я root/Фото/ "alias -> root" "root/Foto -> ../out" "root/Ссылка -> ../out")
-    after=("alias -> root" "out/Я = out/Я" "root/Foto -> ../out" "root/Ssylka -> ../out"
+    where=both runner=plain status=2 args=(a) ordered=0
+    before=(out/Я root/Фото/ "a -> root" "root/Foto -> ../out" "root/Ссылка -> ../out")
+    after=("a -> root" "out/Я = out/Я" "root/Foto -> ../out" "root/Ssylka -> ../out"
         root/Фото/)
-    lines=("rename file from alias/Ссылка to alias/Ssylka" "left as is, name taken: alias/Фото")
+    lines=("rename file from a/Ссылка to a/Ssylka" "left as is, name taken: a/Фото")
     [ $platform = posix ] || args=(root) after=() lines=("left as is, name taken: root/Фото"
         "left as is, not supported: root/Ссылка")
 }

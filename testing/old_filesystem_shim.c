@@ -10,10 +10,12 @@
 //     the move onto a claim fails; "Kopiya" is not made by an exclusive open,
 //     as where FUSE would keep a replaced claim, released late, as a hidden file;
 //   "Двойник": has an inode number of its own per name, as on sshfs, and "Dvojnik" cannot be
-//     made by mknod, as where a FUSE file system has none.
+//     made by mknod, as where a FUSE file system has none;
+//   "Нечитаемо": the directory that holds it cannot be listed (EIO), as a damaged one.
 // A file system is probed once per run: a second scratch directory is refused (EIO). With
 // OLD_FILESYSTEM_READ_ONLY set it makes nothing, as squashfuse: no directory (ENOSYS) and no
-// file (EROFS).
+// file (EROFS); with OLD_FILESYSTEM_NEVER_REPLACES its rename fails where the new name is taken,
+// as rclone's does for directories.
 #define _GNU_SOURCE
 #include <dirent.h>
 #include <dlfcn.h>
@@ -48,6 +50,9 @@ int renameat2(int old_dir, const char* old_path, int new_dir, const char* new_pa
 }
 
 ssize_t getdents64(int dir, void* buffer, size_t length) {
+    if (faccessat(dir, "Нечитаемо", F_OK, AT_SYMLINK_NOFOLLOW) == 0) {
+        return errno = EIO, -1;
+    }
     const ssize_t got = NEXT("getdents64", ssize_t(*)(int, void*, size_t))(dir, buffer, length);
     for (ssize_t at = 0; at < got; at += ((struct dirent64*)((char*)buffer + at))->d_reclen) {
         ((struct dirent64*)((char*)buffer + at))->d_type = DT_UNKNOWN;
@@ -63,6 +68,9 @@ int unlinkat(int dir, const char* path, int flags) {
 
 int renameat(int old_dir, const char* old_path, int new_dir, const char* new_path) {
     return fault(old_path) ? (errno = fault(old_path), -1)
+           : getenv("OLD_FILESYSTEM_NEVER_REPLACES") &&
+                   faccessat(new_dir, new_path, F_OK, AT_SYMLINK_NOFOLLOW) == 0
+               ? (errno = EEXIST, -1)
            : STARTS(old_path, "Упрям")
                ? REFUSED
                : NEXT("renameat", int (*)(int, const char*, int, const char*))(old_dir, old_path,
@@ -95,8 +103,7 @@ int mkdirat(int dir, const char* path, mode_t mode) {
     static int probes;
     const int probe = strcmp(path, ".kirlatin-probe") == 0;
     if (getenv("OLD_FILESYSTEM_READ_ONLY") || (probe && probes > 0)) {
-        errno = probe && probes > 0 ? EIO : ENOSYS;
-        return -1;
+        return errno = probe && probes > 0 ? EIO : ENOSYS, -1;
     }
     const int made = NEXT("mkdirat", int (*)(int, const char*, mode_t))(dir, path, mode);
     probes += probe && made == 0;

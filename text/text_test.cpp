@@ -9,16 +9,15 @@
 TEST(FormatText, FitsOrSaysSoWithoutOverrunning) {
     char16_t buffer[11] = {};
     buffer[10] = u'#';
-    const char16_t* args[] = {u"ab", u"😀"};
+    const char16_t* args[] = {u"ab", u"\U00010000", u"\U0010FFFF"};  // the first and last pair
     std::size_t length = 99;
     EXPECT_TRUE(format_text_list(buffer, 9, u"%s/%s%%d", args, 2, &length));  // only %s converts
-    EXPECT_EQ(std::u16string(buffer, length), u"ab/😀%%d");
-    EXPECT_FALSE(
-        format_text_list(buffer, 5, u"%s/%s", args, 2, &length));  // the pair would not fit
+    EXPECT_EQ(std::u16string(buffer, length), u"ab/\U00010000%%d");
+    EXPECT_FALSE(format_text_list(buffer, 5, u"%s/%s", args, 2, &length));  // no room for a pair
     EXPECT_EQ(std::u16string(buffer, length), u"ab/");
     EXPECT_FALSE(format_text_list(buffer, 3, u"x\xD7FFy", args, 0, &length));  // no half of any
     EXPECT_EQ(length, 2u);
-    EXPECT_FALSE(format_text_list(buffer, 2, u"%s", args + 1, 1, &length));  // nor half alone
+    EXPECT_FALSE(format_text_list(buffer, 2, u"%s", args + 2, 1, &length));  // nor half alone
     EXPECT_EQ(length, 0u);
     EXPECT_TRUE(format_text_list(buffer, 1, u"%s", args, 0, &length));  // no text left: empty
     EXPECT_FALSE(format_text_list(buffer + 10, 0, u"a", args, 0, &length));
