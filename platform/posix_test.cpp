@@ -164,8 +164,7 @@ TEST_F(Posix, AMoveRenamesTheEntryItselfOrChangesNothingAndBelowTheRootNoLinkIsF
 TEST_F(Posix, TheRootIsNamedAsItsParentListsIt) {
     make("Жёлтый/");
     PathBuffer stored = u"-";
-    EXPECT_FALSE(stored_root_name(dir, u"Жёлтый", stored));
-    EXPECT_FALSE(stored_root_name(dir, u"Нет", stored));
+    EXPECT_FALSE(stored_root_name(dir, u"Жёлтый", stored) || stored_root_name(dir, u"Нет", stored));
     EXPECT_EQ(std::u16string(stored), u"-");
     ASSERT_TRUE(stored_root_name(dir, u"Жёлтый/.", stored));
     EXPECT_EQ(std::u16string(stored), u"Жёлтый");

@@ -178,15 +178,14 @@ ARootThatCannotBeOpenedIsTold() {
 # where it can ("Упорный"), the second name goes. A directory that cannot be listed is told, and an
 # empty entry at a new name is never taken for a claim the walk's own note left.
 ErrorsOfAMoveAreToldWithTheirReasons() {
-    local reasons=("no space" "in use" "other file system" "too many open files" read-only failed
-        failed)
+    local reasons=("no space" "in use" "other file system" "too many open files" read-only)
     where=posix runner=old_filesystem status=2 args=(.) ordered=0
     before=(Сбой{0..4} Сбой5/Я Сбой6 Упрямый Упрямая/{Лес,Les}/ Упорный КопияСбой2 Битая/Нечитаемо)
     mapfile -t after < <(printf 'Сбой%s = Сбой%s\n' 0 0 1 1 2 2 3 3 4 4 6 6)
     after+=("КопияСбой2 = КопияСбой2" "Сбой5/YA = Сбой5/Я" "Упрямый = Упрямый"
         "Upryamyj = Упрямый" Упрямая/{Лес,Les}/ Upryamaya/ .kirlatin-moves/ "Упорный = Упорный"
         "Bitaya/Нечитаемо = Битая/Нечитаемо")
-    mapfile -t lines < <(for i in {0..6}; do echo "left as is, ${reasons[i]}: ./Сбой$i"; done)
+    mapfile -t lines < <(for i in {0..6}; do echo "left as is, ${reasons[i]:-failed}: ./Сбой$i"; done)
     lines+=("left as is, other file system: ./КопияСбой2" "rename file from ./Сбой5/Я to ./Сбой5/YA"
         "left as is, no permission: ./Упрямый" "left behind, second name: ./Upryamyj"
         "left as is, no permission: ./Упрямая" "left behind, empty claim: ./Upryamaya"

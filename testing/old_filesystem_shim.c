@@ -30,6 +30,7 @@
 #define NEXT(name, type) ((type)dlsym(RTLD_NEXT, name))
 #define STARTS(path, prefix) (strncmp(path, prefix, strlen(prefix)) == 0)
 #define REFUSED (errno = EPERM, -1)
+#define TAKEN(dir, path) (faccessat(dir, path, F_OK, AT_SYMLINK_NOFOLLOW) == 0)
 
 // The error "Сбой" and a digit asks for, or 0.
 static int fault(const char* path) {
@@ -43,14 +44,14 @@ int renameat2(int old_dir, const char* old_path, int new_dir, const char* new_pa
     static const int refusals[] = {ENOSYS, EINVAL, EOPNOTSUPP};
     static unsigned int calls;
     (void)old_dir, (void)flags;
-    errno = fault(old_path) && !STARTS(old_path, "Копия")                  ? fault(old_path)
-            : faccessat(new_dir, new_path, F_OK, AT_SYMLINK_NOFOLLOW) == 0 ? EEXIST
-                                                                           : refusals[calls++ % 3];
+    errno = fault(old_path) && !STARTS(old_path, "Копия") ? fault(old_path)
+            : TAKEN(new_dir, new_path)                    ? EEXIST
+                                                          : refusals[calls++ % 3];
     return -1;
 }
 
 ssize_t getdents64(int dir, void* buffer, size_t length) {
-    if (faccessat(dir, "Нечитаемо", F_OK, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (TAKEN(dir, "Нечитаемо")) {
         return errno = EIO, -1;
     }
     const ssize_t got = NEXT("getdents64", ssize_t(*)(int, void*, size_t))(dir, buffer, length);
@@ -58,6 +59,11 @@ ssize_t getdents64(int dir, void* buffer, size_t length) {
         ((struct dirent64*)((char*)buffer + at))->d_type = DT_UNKNOWN;
     }
     return got;
+}
+
+// Where listings are read through a stream instead (macOS's way).
+DIR* fdopendir(int dir) {
+    return TAKEN(dir, "Нечитаемо") ? (errno = EIO, NULL) : NEXT("fdopendir", DIR * (*)(int))(dir);
 }
 
 int unlinkat(int dir, const char* path, int flags) {
@@ -68,8 +74,7 @@ int unlinkat(int dir, const char* path, int flags) {
 
 int renameat(int old_dir, const char* old_path, int new_dir, const char* new_path) {
     return fault(old_path) ? (errno = fault(old_path), -1)
-           : getenv("OLD_FILESYSTEM_NEVER_REPLACES") &&
-                   faccessat(new_dir, new_path, F_OK, AT_SYMLINK_NOFOLLOW) == 0
+           : getenv("OLD_FILESYSTEM_NEVER_REPLACES") && TAKEN(new_dir, new_path)
                ? (errno = EEXIST, -1)
            : STARTS(old_path, "Упрям")
                ? REFUSED

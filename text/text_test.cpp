@@ -29,8 +29,7 @@ TEST(FormatText, FittedLinesKeepTheirOwnUnitsAndTheEndsOfTheirTexts) {
     const char16_t* args[] = {u"short", a.c_str(), b.c_str(), u"", u""};
     PathBuffer line;
     std::size_t length = 0;
-    EXPECT_TRUE(
-        format_fitted_list(line, u"%s: %s > %s", args, 3, &length));  // b takes the odd unit
+    EXPECT_TRUE(format_fitted_list(line, u"%s: %s > %s", args, 3, &length));  // b has the odd unit
     EXPECT_EQ(std::u16string(line, length), u"short: …" + a.substr(177) + u" > …" + b.substr(176));
     const std::u16string own(257, u'x');
     EXPECT_TRUE(format_fitted_list(line, (own + u"%s%s").c_str(), args + 1, 2, &length));
